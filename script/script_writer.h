@@ -1,0 +1,59 @@
+// The animation script main.ani, written in one forward pass.
+#ifndef MKANI_SCRIPT_SCRIPT_WRITER_H_
+#define MKANI_SCRIPT_SCRIPT_WRITER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "script/output_file.h"
+
+namespace mkani {
+
+// Returns true when `name` can stand on a picture line: it holds no line feed or carriage return.
+bool fitsOnPictureLine(std::string_view name);
+
+// Writes main.ani: the header and sound line, one line per picture, then the index list, the
+// string list and the trailer, every line ended by CR LF. Buffered; after the first failure
+// every call fails with the same reason and nothing more is written.
+class ScriptWriter {
+ public:
+  static constexpr const char* kFileName = "main.ani";
+  static constexpr size_t kBufferSize = size_t{1} << 20;
+
+  ScriptWriter();
+  ~ScriptWriter();
+
+  // Creates or empties main.ani in the current directory and writes the header and sound line.
+  // Returns false with the reason in *err when the file cannot be opened or written.
+  bool open(std::string* err);
+
+  // Writes the picture line of `name` with index `index`. Returns false with the reason in *err.
+  bool writePicture(std::string_view name, uint64_t index, std::string* err);
+
+  // Writes everything after the picture list for `count` pictures. Returns false with the
+  // reason in *err.
+  bool finish(uint64_t count, std::string* err);
+
+  // Hands the buffered bytes to the file and closes it. Returns false with the reason in *err.
+  bool close(std::string* err);
+
+ private:
+  void put(const char* data, size_t size);
+  void put(std::string_view text) { put(text.data(), text.size()); }
+  void putNumber(uint64_t value);
+  void flush();
+  bool report(std::string* err) const;
+
+  OutputFile file_;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+  bool failed_ = false;
+  std::string error_;
+};
+
+}  // namespace mkani
+
+#endif  // MKANI_SCRIPT_SCRIPT_WRITER_H_

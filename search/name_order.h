@@ -1,0 +1,33 @@
+// The one order in which mkani lists pictures, whatever the file system.
+#ifndef MKANI_SEARCH_NAME_ORDER_H_
+#define MKANI_SEARCH_NAME_ORDER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace mkani {
+
+// Returns a negative number, zero or a positive number as `a` sorts before, with or after `b`:
+// bytes compare unsigned with ASCII a-z read as A-Z, and names equal so are ordered by their raw
+// bytes. Zero only for identical names.
+int compareNames(std::string_view a, std::string_view b);
+
+// A name stored in an arena of name bytes, with room for the sort's cached key.
+struct NameRef {
+  uint64_t key;
+  uint32_t offset;
+  uint32_t length;
+};
+
+// Returns the name that `ref` points to in `arena`.
+inline std::string_view nameAt(const char* arena, const NameRef& ref) {
+  return std::string_view(arena + ref.offset, ref.length);
+}
+
+// Sorts `refs[0..count)` into compareNames order of the names they point to in `arena`.
+void sortNames(NameRef* refs, size_t count, const char* arena);
+
+}  // namespace mkani
+
+#endif  // MKANI_SEARCH_NAME_ORDER_H_
