@@ -2,4 +2,6 @@
 // Arguments, the environment and standard input change nothing.
 #include "app/run.h"
 
-int main() { return mkani::run(); }
+int main() {
+  return mkani::run();
+}

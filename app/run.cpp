@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "search/picture_search.h"
 #include "script/script_writer.h"
+#include "search/picture_search.h"
 
 namespace mkani {
 namespace {
@@ -101,8 +101,9 @@ int run(DirectorySource* dir, Console* console) {
   }
   if (status == SearchStatus::kFailed) {
     std::string line = kProgram + searchError;
-    if (written) line += std::string("; ") + ScriptWriter::kFileName + " lists only the " +
-                         pictures(count) + " read before it";
+    if (written)
+      line += std::string("; ") + ScriptWriter::kFileName + " lists only the " + pictures(count) +
+              " read before it";
     console->errorLine(line);
     failed = true;
   }

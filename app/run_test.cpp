@@ -16,7 +16,8 @@ const std::string kHeader = ";Automatically created by Pelorin.\r\n\r\nvoice_dat
 // The script for `names`, built from its line structure.
 std::string scriptFor(const std::vector<std::string>& names) {
   std::string text = kHeader;
-  for (size_t k = 0; k < names.size(); ++k) text += names[k] + "\t\t;" + std::to_string(k) + " \r\n";
+  for (size_t k = 0; k < names.size(); ++k)
+    text += names[k] + "\t\t;" + std::to_string(k) + " \r\n";
   text += "\r\nEOJ\r\n";
   for (size_t k = 0; k < names.size(); ++k) {
     text += "\t\t" + std::to_string(k) + "\r\n" + std::to_string(10 * (k + 1));
@@ -54,7 +55,8 @@ TEST(RunTest, NoPicturesPrintsOneLineAndTouchesNothing) {
   CaptureConsole quiet;
   quiet.stdoutError = "Broken pipe";
   EXPECT_EQ(runHere(&quiet), kExitFailed);
-  EXPECT_EQ(quiet.err, std::vector<std::string>{"mkani: cannot write to standard output: Broken pipe"});
+  EXPECT_EQ(quiet.err,
+            std::vector<std::string>{"mkani: cannot write to standard output: Broken pipe"});
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
@@ -75,8 +77,7 @@ TEST(RunTest, ListsEveryMatchingEntryInNameOrder) {
   EXPECT_TRUE(console.out.empty());
   EXPECT_TRUE(console.err.empty());
   EXPECT_EQ(readFile("main.ani"), scriptFor({".hidden.jpg", "album.jpg", "Beach.JPG", "gone.jpg",
-                                             "holiday.2.jpg", "my trip; day 1.jpg",
-                                             "sunset.jpg"}));
+                                             "holiday.2.jpg", "my trip; day 1.jpg", "sunset.jpg"}));
 }
 
 TEST(RunTest, NamesWithLineBreaksAreSkippedAndReported) {

@@ -13,7 +13,9 @@ const char kStringEntry[] = "\"\"\r\n\"\"\r\n";
 const char kTrailer[] = "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
 
 // The entry value of index k; as the index is 64-bit, no count a disk can hold overflows it.
-inline uint64_t entryValue(uint64_t index) { return 10 * (index + 1); }
+inline uint64_t entryValue(uint64_t index) {
+  return 10 * (index + 1);
+}
 
 }  // namespace
 

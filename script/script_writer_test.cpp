@@ -31,7 +31,9 @@ std::string writeScript(const std::vector<std::string>& names) {
   return err;
 }
 
-size_t digits(uint64_t value) { return std::to_string(value).size(); }
+size_t digits(uint64_t value) {
+  return std::to_string(value).size();
+}
 
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
@@ -71,10 +73,11 @@ TEST(ScriptWriterTest, WorkedExamplesByteForByte) {
 TEST(ScriptWriterTest, ManyPicturesFollowTheSizeAndLineFormulas) {
   ScopedTempDir dir;
   std::vector<std::string> names;
-  const std::vector<std::string> odd = {"my trip; day 1.jpg", "TRIP.JPG", "tab\there.jpg",
-                                        "quote\"d.jpg", "\xe9t\xe9.jpg", "\x1a.jpg"};
+  const std::vector<std::string> odd = {"my trip; day 1.jpg", "TRIP.JPG",      "tab\there.jpg",
+                                        "quote\"d.jpg",       "\xe9t\xe9.jpg", "\x1a.jpg"};
   for (size_t k = 0; k < 250000; ++k) {
-    names.push_back(k < odd.size() ? odd[k] : "frame_" + std::to_string(k * 7919 % 250000) + ".jpg");
+    names.push_back(k < odd.size() ? odd[k]
+                                   : "frame_" + std::to_string(k * 7919 % 250000) + ".jpg");
   }
   writeFile("main.ani", std::string(1 << 22, 'x'));  // longer than the new script
   ASSERT_EQ(writeScript(names), "");

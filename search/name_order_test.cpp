@@ -13,7 +13,7 @@ namespace {
 TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytes) {
   // Each name sorts strictly before the next.
   const std::vector<std::string> ordered = {
-      ".jpg",  "1.jpg", "A.JPG", "A.jpg", "a.JPG", "a.jpg", "ab.jpg", "B.jpg",
+      ".jpg",  "1.jpg", "A.JPG", "A.jpg", "a.JPG", "a.jpg",    "ab.jpg",   "B.jpg",
       "b.JPG", "Z.jpg", "[.jpg", "_.jpg", "{.jpg", "\x7f.jpg", "\x80.jpg", "\xff.jpg",
   };
   for (size_t i = 0; i < ordered.size(); ++i) {
@@ -43,7 +43,7 @@ std::vector<std::string> sampleNames(size_t count, unsigned seed) {
     name += (random() % 2) ? ".jpg" : ".JPG";
     names.push_back(name);
     if (random() % 8 == 0) names.push_back(name);  // an exact twin
-    if (random() % 8 == 0) {                         // a twin but for letter case
+    if (random() % 8 == 0) {                       // a twin but for letter case
       std::transform(name.begin(), name.end(), name.begin(), [](char c) {
         return static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? c - 32 : c);
       });
@@ -59,16 +59,15 @@ TEST(NameOrderTest, SortNamesAgreesWithCompareNames) {
     std::string arena;
     std::vector<NameRef> refs;
     for (const std::string& name : names) {
-      refs.push_back(NameRef{0, static_cast<uint32_t>(arena.size()),
-                             static_cast<uint32_t>(name.size())});
+      refs.push_back(
+          NameRef{0, static_cast<uint32_t>(arena.size()), static_cast<uint32_t>(name.size())});
       arena += name;
     }
     sortNames(refs.data(), refs.size(), arena.data());
 
     std::vector<std::string> expected = names;
-    std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
-      return compareNames(a, b) < 0;
-    });
+    std::sort(expected.begin(), expected.end(),
+              [](const std::string& a, const std::string& b) { return compareNames(a, b) < 0; });
     std::vector<std::string> got;
     for (const NameRef& ref : refs) got.emplace_back(nameAt(arena.data(), ref));
     ASSERT_EQ(got, expected) << count << " names";
