@@ -6,21 +6,65 @@ namespace mkani {
 namespace {
 
 const char kHeader[] = ";Automatically created by Pelorin.\r\n\r\nvoice_data\\w.wav\r\n\r\n";
-const char kPictureTail[] = "\t\t;";
 const char kEndOfPictures[] = "\r\nEOJ\r\n";
 const char kEndOfIndex[] = "\r\n\r\nEOFL\r\n\r\n";
 const char kStringEntry[] = "\"\"\r\n\"\"\r\n";
 const char kTrailer[] = "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
 
-// The entry value of index k; as the index is 64-bit, no count a disk can hold overflows it.
-inline uint64_t entryValue(uint64_t index) {
-  return 10 * (index + 1);
+// The most bytes one number takes: 2^64 has 20 digits, and an entry value adds a zero.
+const size_t kNumberRoom = 21;
+
+// Copies `text` to `at` and returns the end of the copy.
+inline char* copy(char* at, const char* text, size_t size) {
+  std::memcpy(at, text, size);
+  return at + size;
 }
+
+// Writes `value` in decimal at `at` and returns the end of the digits.
+char* writeNumber(char* at, uint64_t value) {
+  char digits[20];
+  char* start = digits + sizeof digits;
+  do {
+    *--start = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return copy(at, start, static_cast<size_t>(digits + sizeof digits - start));
+}
+
+// A count kept as its decimal digits and counted up in place, for the lists that run through
+// every index: cheaper than formatting each number anew.
+class Counter {
+ public:
+  // Bytes that copyTo writes, whatever the value; only size() of them count.
+  static constexpr size_t kWidth = 24;
+
+  // Copies the digits to `at`, writing kWidth bytes, and returns the end of the digits.
+  char* copyTo(char* at) const {
+    std::memcpy(at, digits_, kWidth);
+    return at + size_;
+  }
+
+  void increment() {
+    size_t at = size_;
+    while (at > 0 && digits_[at - 1] == '9') digits_[--at] = '0';
+    if (at > 0) {
+      ++digits_[at - 1];
+    } else {
+      std::memmove(digits_ + 1, digits_, size_++);
+      digits_[0] = '1';
+    }
+  }
+
+ private:
+  char digits_[kWidth] = {'0'};
+  size_t size_ = 1;
+};
 
 }  // namespace
 
 bool fitsOnPictureLine(std::string_view name) {
-  return name.find_first_of("\r\n") == std::string_view::npos;
+  return !std::memchr(name.data(), '\n', name.size()) &&
+         !std::memchr(name.data(), '\r', name.size());
 }
 
 ScriptWriter::ScriptWriter() : buffer_(new char[kBufferSize]) {}
@@ -37,26 +81,38 @@ bool ScriptWriter::open(std::string* err) {
 }
 
 bool ScriptWriter::writePicture(std::string_view name, uint64_t index, std::string* err) {
-  put(name);
-  put(kPictureTail, sizeof kPictureTail - 1);
-  putNumber(index);
-  put(" \r\n", 3);
+  put(name.data(), name.size());
+  if (char* at = room(3 + kNumberRoom + 3)) {
+    at = copy(at, "\t\t;", 3);
+    at = writeNumber(at, index);
+    used_ = static_cast<size_t>(copy(at, " \r\n", 3) - buffer_.get());
+  }
   return report(err);
 }
 
 bool ScriptWriter::finish(uint64_t count, std::string* err) {
   put(kEndOfPictures, sizeof kEndOfPictures - 1);
-  for (uint64_t k = 0; k < count && !failed_; ++k) {
-    put("\t\t", 2);
-    putNumber(k);
-    put("\r\n", 2);
-    putNumber(entryValue(k));
+  // Index entries: TAB TAB k, a line end, then 10 * (k + 1), which is k + 1 and a zero.
+  Counter index;
+  for (uint64_t k = 0; k < count; ++k) {
+    char* at = room(2 + 2 * Counter::kWidth);
+    if (!at) break;
+    at = copy(at, "\t\t", 2);
+    at = copy(index.copyTo(at), "\r\n", 2);
+    index.increment();
+    at = index.copyTo(at);
+    *at++ = '0';
+    used_ = static_cast<size_t>(at - buffer_.get());
   }
   put(kEndOfIndex, sizeof kEndOfIndex - 1);
-  for (uint64_t k = 0; k < count && !failed_; ++k) {
-    put(kStringEntry, sizeof kStringEntry - 1);
-    putNumber(entryValue(k));
-    put("\r\n", 2);
+  Counter next;
+  for (uint64_t k = 0; k < count; ++k) {
+    char* at = room(sizeof kStringEntry + Counter::kWidth);
+    if (!at) break;
+    next.increment();
+    at = copy(at, kStringEntry, sizeof kStringEntry - 1);
+    at = copy(next.copyTo(at), "0\r\n", 3);
+    used_ = static_cast<size_t>(at - buffer_.get());
   }
   put(kTrailer, sizeof kTrailer - 1);
   return report(err);
@@ -73,28 +129,23 @@ bool ScriptWriter::close(std::string* err) {
   return report(err);
 }
 
+char* ScriptWriter::room(size_t size) {
+  if (kBufferSize - used_ < size) flush();
+  return failed_ ? nullptr : buffer_.get() + used_;
+}
+
 void ScriptWriter::put(const char* data, size_t size) {
   while (size > kBufferSize - used_ && !failed_) {
-    const size_t room = kBufferSize - used_;
-    std::memcpy(buffer_.get() + used_, data, room);
-    used_ += room;
-    data += room;
-    size -= room;
+    const size_t part = kBufferSize - used_;
+    std::memcpy(buffer_.get() + used_, data, part);
+    used_ += part;
+    data += part;
+    size -= part;
     flush();
   }
   if (failed_) return;
   std::memcpy(buffer_.get() + used_, data, size);
   used_ += size;
-}
-
-void ScriptWriter::putNumber(uint64_t value) {
-  char digits[20];
-  char* start = digits + sizeof digits;
-  do {
-    *--start = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  put(start, static_cast<size_t>(digits + sizeof digits - start));
 }
 
 void ScriptWriter::flush() {

@@ -41,9 +41,10 @@ class ScriptWriter {
   bool close(std::string* err);
 
  private:
+  // Returns where `size` more bytes can go (at most kBufferSize), flushing the buffer first when
+  // it lacks the room; nullptr after a failure. The caller moves used_ past what it wrote.
+  char* room(size_t size);
   void put(const char* data, size_t size);
-  void put(std::string_view text) { put(text.data(), text.size()); }
-  void putNumber(uint64_t value);
   void flush();
   bool report(std::string* err) const;
 

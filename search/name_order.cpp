@@ -11,26 +11,28 @@ inline unsigned char fold(char c) {
   return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
 }
 
-// Buckets smaller than this are finished by insertion sort.
-const size_t kSmallBucket = 24;
+// Buckets smaller than this are sorted by comparison of eight-byte keys.
+const size_t kSmallBucket = 64;
 
 // The folded bytes depth..depth+7 of a name, big-endian, zero past its end. Names never hold a
 // zero byte, so zero means "ended".
 uint64_t chunkAt(const char* arena, const NameRef& ref, size_t depth) {
-  const char* p = arena + ref.offset;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(arena) + ref.offset + depth;
   uint64_t key = 0;
-  for (size_t i = depth; i < depth + 8; ++i) key = (key << 8) | (i < ref.length ? fold(p[i]) : 0);
-  return key;
-}
-
-void insertionSort(NameRef* refs, size_t count, const char* arena) {
-  for (size_t i = 1; i < count; ++i) {
-    NameRef item = refs[i];
-    std::string_view name = nameAt(arena, item);
-    size_t j = i;
-    for (; j > 0 && compareNames(name, nameAt(arena, refs[j - 1])) < 0; --j) refs[j] = refs[j - 1];
-    refs[j] = item;
+  if (depth + 8 <= ref.length) {
+    for (size_t i = 0; i < 8; ++i) key = (key << 8) | p[i];
+  } else if (depth < ref.length) {
+    const size_t size = ref.length - depth;
+    for (size_t i = 0; i < size; ++i) key = (key << 8) | p[i];
+    key <<= 8 * (8 - size);
   }
+  // Fold a-z to A-Z in all eight bytes at once; bytes from 0x80 up stay as they are.
+  const uint64_t ones = 0x0101010101010101u, highs = 0x80 * ones;
+  const uint64_t low = key & ~highs;
+  const uint64_t atLeastA = low + (0x80 - 'a') * ones;
+  const uint64_t pastZ = low + (0x80 - 'z' - 1) * ones;
+  const uint64_t lower = atLeastA & ~pastZ & ~key & highs;
+  return key - (lower >> 2);
 }
 
 // Orders names that are equal when folded, and so of one length, by their raw bytes.
@@ -40,31 +42,55 @@ void sortRaw(NameRef* refs, size_t count, const char* arena) {
   });
 }
 
+// Sorts names whose first `depth` folded bytes agree by the eight bytes that follow, then each
+// run that ties there by the next eight.
+void sortByKeys(NameRef* refs, size_t count, const char* arena, size_t depth) {
+  for (size_t i = 0; i < count; ++i) refs[i].key = chunkAt(arena, refs[i], depth);
+  std::sort(refs, refs + count, [](const NameRef& a, const NameRef& b) { return a.key < b.key; });
+  for (size_t start = 0, end; start < count; start = end) {
+    for (end = start + 1; end < count && refs[end].key == refs[start].key;) ++end;
+    if (end - start < 2) continue;
+    bool ended = true;
+    for (size_t i = start; i < end; ++i) ended = ended && refs[i].length <= depth + 8;
+    if (ended) {
+      sortRaw(refs + start, end - start, arena);  // equal but for letter case
+    } else {
+      sortByKeys(refs + start, end - start, arena, depth + 8);
+    }
+  }
+}
+
 // Most-significant-byte radix sort in place (American flag sort) of names whose first `depth`
 // folded bytes agree. The key caches eight folded bytes at a time. Every bucket but the largest
 // is sorted by a recursive call, so the recursion stays shallower than log2(count).
 void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth) {
   for (;;) {
     if (count < kSmallBucket) {
-      insertionSort(refs, count, arena);
+      sortByKeys(refs, count, arena, depth);
       return;
     }
-    const unsigned shift = 56 - 8 * static_cast<unsigned>(depth % 8);
-    if (depth % 8 == 0) {
+    const size_t chunk = depth - depth % 8;
+    if (depth == chunk) {
       for (size_t i = 0; i < count; ++i) refs[i].key = chunkAt(arena, refs[i], depth);
     }
-    auto digit = [shift](const NameRef& r) { return static_cast<unsigned>(r.key >> shift) & 0xFF; };
-
-    size_t size[256] = {};
-    for (size_t i = 0; i < count; ++i) ++size[digit(refs[i])];
-    if (size[0] == count) {  // every name ended here
-      sortRaw(refs, count, arena);
-      return;
-    }
-    if (size[digit(refs[0])] == count) {  // one shared byte: nothing to move
-      ++depth;
+    // Skip at once the bytes of this chunk that every name shares.
+    uint64_t differ = 0;
+    for (size_t i = 1; i < count; ++i) differ |= refs[i].key ^ refs[0].key;
+    if (differ == 0) {
+      if (refs[0].length < chunk + 8) {  // all ended within the chunk, at one length
+        sortRaw(refs, count, arena);
+        return;
+      }
+      depth = chunk + 8;
       continue;
     }
+    depth = chunk;
+    while (((differ << (8 * (depth - chunk))) >> 56) == 0) ++depth;
+
+    const unsigned shift = 56 - 8 * static_cast<unsigned>(depth - chunk);
+    auto digit = [shift](const NameRef& r) { return static_cast<unsigned>(r.key >> shift) & 0xFF; };
+    size_t size[256] = {};
+    for (size_t i = 0; i < count; ++i) ++size[digit(refs[i])];
 
     size_t start[256], next[256];
     size_t at = 0;

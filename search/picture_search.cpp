@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
-#include "search/wildcard.h"
-
 namespace mkani {
+namespace {
+
+// How many names ahead of the one yielded the search asks the cache for.
+const size_t kPrefetchAhead = 16;
+
+}  // namespace
 
 PictureSearch::PictureSearch(DirectorySource* dir, size_t budget) : dir_(dir), budget_(budget) {}
 
 SearchStatus PictureSearch::first(const char* pattern, PictureEntry* entry, std::string* err) {
-  pattern_ = pattern;
+  pattern_ = Wildcard(pattern);
   // Reserved, not touched: memory is only taken as names arrive, and never moved.
   names_.reserve(budget_);
   refs_.reserve(budget_ / sizeof(NameRef) + 1);
@@ -21,6 +25,12 @@ SearchStatus PictureSearch::first(const char* pattern, PictureEntry* entry, std:
 SearchStatus PictureSearch::next(PictureEntry* entry, std::string* err) {
   for (;;) {
     while (pos_ < refs_.size()) {
+#if defined(__GNUC__)
+      // Sorted, the names are read in no order the cache can guess: ask ahead.
+      if (pos_ + kPrefetchAhead < refs_.size()) {
+        __builtin_prefetch(names_.data() + refs_[pos_ + kPrefetchAhead].offset);
+      }
+#endif
       const std::string_view name = nameAt(names_.data(), refs_[pos_++]);
       // A listing can name an entry twice when it is renamed meanwhile; yield it once.
       if (pos_ > 1 && name == nameAt(names_.data(), refs_[pos_ - 2])) continue;
@@ -53,12 +63,12 @@ bool PictureSearch::readPass() {
   pos_ = 0;
   more_ = hasCutoff_ = false;
   ++passes_;
-  if (!dir_->open(pattern_.c_str(), &error_)) return false;
+  if (!dir_->open(pattern_.pattern().c_str(), &error_)) return false;
 
   std::string_view name;
   DirectorySource::Status status;
   while ((status = dir_->read(&name, &error_)) == DirectorySource::kName) {
-    if (!wildcardMatch(pattern_, name)) continue;
+    if (!pattern_.matches(name)) continue;
     if (hasLast_ && compareNames(name, last_) <= 0) continue;
     if (hasCutoff_ && compareNames(name, cutoff_) >= 0) {
       more_ = true;

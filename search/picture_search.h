@@ -9,6 +9,7 @@
 
 #include "search/directory_source.h"
 #include "search/name_order.h"
+#include "search/wildcard.h"
 
 namespace mkani {
 
@@ -55,7 +56,7 @@ class PictureSearch {
 
   DirectorySource* dir_;
   size_t budget_;
-  std::string pattern_;
+  Wildcard pattern_;
   int passes_ = 0;
 
   std::vector<char> names_;    // the batch's name bytes
