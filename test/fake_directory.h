@@ -9,57 +9,42 @@
 
 namespace mkani {
 
-class FakeDirectory : public DirectorySource {
- public:
-  FakeDirectory() = default;
-  explicit FakeDirectory(std::vector<std::string> names) : listings{std::move(names)} {}
+struct FakeDirectory : DirectorySource {
+  FakeDirectory(std::vector<std::string> names = {}) : listings{std::move(names)} {}
 
   bool open(const char* /*pattern*/, std::string* err) override {
-    if (isOpen) throw "open while open";
-    if (passes == failOpenAtPass) {
-      ++passes;
-      *err = "Permission denied";
-      return false;
-    }
-    current = listings[std::min(static_cast<size_t>(passes), listings.size() - 1)];
-    ++passes;
-    isOpen = true;
-    at = 0;
-    return true;
+    if (passes++ == failOpenAtPass) *err = "Permission denied";
+    if (passes - 1 == failOpenAtPass) return false;
+    listing = &listings[std::min<size_t>(passes - 1, listings.size() - 1)];
+    read_ = 0;
+    return isOpen = true;
   }
 
   Status read(std::string_view* name, std::string* err) override {
-    if (passes - 1 == failReadAtPass && at == failReadAfter) {
-      *err = "Input/output error";
-      return kFailed;
-    }
-    if (at == current.size()) return kEnd;
-    *name = current[at++];
+    if (passes - 1 == failReadAtPass && read_ == failReadAfter) *err = "Input/output error";
+    if (passes - 1 == failReadAtPass && read_ == failReadAfter) return kFailed;
+    if (read_ == listing->size()) return kEnd;
+    *name = (*listing)[read_++];
     return kName;
   }
 
   bool close(std::string* err) override {
-    if (!isOpen) throw "close while closed";
     isOpen = false;
-    if (failClose) {
-      *err = "Bad file descriptor";
-      return false;
-    }
-    return true;
+    if (failClose) *err = "Bad file descriptor";
+    return !failClose;
   }
 
   std::vector<std::vector<std::string>> listings;  // one per pass; the last one repeats
-  int failOpenAtPass = -1;                         // counted from 0
+  int failOpenAtPass = -1;                         // passes count from 0
   int failReadAtPass = -1;
   size_t failReadAfter = 0;  // names read in that pass before it fails
   bool failClose = false;
-
   int passes = 0;
   bool isOpen = false;
 
  private:
-  std::vector<std::string> current;
-  size_t at = 0;
+  const std::vector<std::string>* listing = nullptr;
+  size_t read_ = 0;
 };
 
 }  // namespace mkani
