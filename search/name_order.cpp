@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace mkani {
 namespace {
@@ -11,8 +12,10 @@ inline unsigned char fold(char c) {
   return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
 }
 
-// Buckets smaller than this are sorted by comparison of eight-byte keys.
-const size_t kSmallBucket = 64;
+// Buckets up to this size are sorted by their eight-byte keys, by comparison when small and by
+// least-significant-byte radix sort through a scratch buffer of this size otherwise.
+const size_t kKeyedBucket = size_t{1} << 16;
+const size_t kComparedBucket = 256;
 
 // The folded bytes depth..depth+7 of a name, big-endian, zero past its end. Names never hold a
 // zero byte, so zero means "ended".
@@ -42,11 +45,37 @@ void sortRaw(NameRef* refs, size_t count, const char* arena) {
   });
 }
 
+// Sorts `refs` by key: one pass counts every byte of every key, then one stable pass through
+// `scratch` for each byte, lowest first, where the keys do not all agree.
+void radixSortKeys(NameRef* refs, size_t count, NameRef* scratch) {
+  size_t size[8][256] = {};
+  for (size_t i = 0; i < count; ++i) {
+    for (unsigned b = 0; b < 8; ++b) ++size[b][(refs[i].key >> (8 * b)) & 0xFF];
+  }
+  NameRef* from = refs;
+  NameRef* to = scratch;
+  for (unsigned b = 0; b < 8; ++b) {
+    if (size[b][(from[0].key >> (8 * b)) & 0xFF] == count) continue;
+    size_t next[256];
+    for (size_t digit = 0, at = 0; digit < 256; ++digit) {
+      next[digit] = at;
+      at += size[b][digit];
+    }
+    for (size_t i = 0; i < count; ++i) to[next[(from[i].key >> (8 * b)) & 0xFF]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != refs) std::copy(from, from + count, refs);
+}
+
 // Sorts names whose first `depth` folded bytes agree by the eight bytes that follow, then each
-// run that ties there by the next eight.
-void sortByKeys(NameRef* refs, size_t count, const char* arena, size_t depth) {
+// run that ties there by the next eight. At most kKeyedBucket names.
+void sortByKeys(NameRef* refs, size_t count, const char* arena, size_t depth, NameRef* scratch) {
   for (size_t i = 0; i < count; ++i) refs[i].key = chunkAt(arena, refs[i], depth);
-  std::sort(refs, refs + count, [](const NameRef& a, const NameRef& b) { return a.key < b.key; });
+  if (count < kComparedBucket) {
+    std::sort(refs, refs + count, [](const NameRef& a, const NameRef& b) { return a.key < b.key; });
+  } else {
+    radixSortKeys(refs, count, scratch);
+  }
   for (size_t start = 0, end; start < count; start = end) {
     for (end = start + 1; end < count && refs[end].key == refs[start].key;) ++end;
     if (end - start < 2) continue;
@@ -55,18 +84,19 @@ void sortByKeys(NameRef* refs, size_t count, const char* arena, size_t depth) {
     if (ended) {
       sortRaw(refs + start, end - start, arena);  // equal but for letter case
     } else {
-      sortByKeys(refs + start, end - start, arena, depth + 8);
+      sortByKeys(refs + start, end - start, arena, depth + 8, scratch);
     }
   }
 }
 
 // Most-significant-byte radix sort in place (American flag sort) of names whose first `depth`
-// folded bytes agree. The key caches eight folded bytes at a time. Every bucket but the largest
-// is sorted by a recursive call, so the recursion stays shallower than log2(count).
-void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth) {
+// folded bytes agree, down to buckets that sortByKeys takes. The key caches eight folded bytes
+// at a time. Every bucket but the largest is sorted by a recursive call, so the recursion stays
+// shallower than log2(count).
+void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, NameRef* scratch) {
   for (;;) {
-    if (count < kSmallBucket) {
-      sortByKeys(refs, count, arena, depth);
+    if (count <= kKeyedBucket) {
+      sortByKeys(refs, count, arena, depth, scratch);
       return;
     }
     const size_t chunk = depth - depth % 8;
@@ -117,7 +147,8 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth) {
       if (size[b] > size[largest]) largest = b;
     }
     for (unsigned b = 1; b < 256; ++b) {
-      if (b != largest && size[b] > 1) sortFrom(refs + start[b], size[b], arena, depth + 1);
+      if (b != largest && size[b] > 1)
+        sortFrom(refs + start[b], size[b], arena, depth + 1, scratch);
     }
     refs += start[largest];
     count = size[largest];
@@ -137,7 +168,8 @@ int compareNames(std::string_view a, std::string_view b) {
 }
 
 void sortNames(NameRef* refs, size_t count, const char* arena) {
-  sortFrom(refs, count, arena, 0);
+  std::vector<NameRef> scratch(std::min(count, kKeyedBucket));
+  sortFrom(refs, count, arena, 0, scratch.data());
 }
 
 }  // namespace mkani
