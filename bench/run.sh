@@ -1,0 +1,58 @@
+#!/bin/sh
+# Times mkani against `ls -f`, `ls` and bench/mkani.py on folders of 10 thousand to 3 million
+# entries, hot cache, and prints a table of medians and peak memory. Checks on every folder
+# that mkani and the Python script write the same main.ani.
+#   bench/run.sh [COUNT...]          (default: 10000 100000 1000000 3000000)
+# Folders are made once under $MKANI_BENCH_DIR (default /tmp/mkani-bench) and kept for reruns;
+# remove that folder when done. Needs hyperfine and GNU time (Debian: hyperfine, time).
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+work=${MKANI_BENCH_DIR:-/tmp/mkani-bench}
+[ $# -gt 0 ] || set -- 10000 100000 1000000 3000000
+for tool in hyperfine /usr/bin/time python3; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing" >&2; exit 2; }
+done
+
+cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$top/build-bench" --target mkani make_folder >/dev/null
+mkani="$top/build-bench/mkani"
+python="python3 $top/bench/mkani.py"
+mkdir -p "$work"
+
+echo "machine: $(nproc) x $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'),"\
+  "$(free -g | awk '/Mem:/ {print $2}') GiB, Linux $(uname -r), $(df -T "$work" | awk 'NR==2 {print $2}'),"\
+  "LC_ALL=${LC_ALL:-} LANG=${LANG:-}"
+echo
+echo "| entries | mkani | ls -f | ls | Python | mkani / ls -f | ls / mkani | Python / mkani | peak RSS mkani | peak RSS Python |"
+echo "| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |"
+for count in "$@"; do
+  dir="$work/$count"
+  if [ ! -e "$dir/.complete" ]; then
+    rm -rf "$dir" && mkdir -p "$dir"
+    "$top/build-bench/make_folder" "$dir" "$count"
+    touch "$dir/.complete"
+  fi
+  cd "$dir"
+  $python && mv main.ani "$work/python.ani"
+  "$mkani"
+  cmp -s main.ani "$work/python.ani" || { echo "bench: main.ani differs from Python's in $dir" >&2; exit 1; }
+  rm -f "$work/python.ani"
+
+  runs=10
+  [ "$count" -le 100000 ] && runs=30
+  [ "$count" -ge 3000000 ] && runs=5
+  hyperfine --warmup 2 --runs "$runs" -N --export-json "$work/$count.json" \
+    "$mkani" "ls -f" "ls" "$python" >/dev/null 2>&1
+  rss_mkani=$(/usr/bin/time -f %M "$mkani" 2>&1 >/dev/null)
+  rss_python=$(/usr/bin/time -f %M $python 2>&1 >/dev/null)
+  python3 - "$work/$count.json" "$count" "$rss_mkani" "$rss_python" <<'PY'
+import json, sys
+results = [r["median"] for r in json.load(open(sys.argv[1]))["results"]]
+mkani, ls_f, ls, python = results
+ms = lambda s: "%.1f ms" % (s * 1000)
+mib = lambda kb: "%.1f MiB" % (int(kb) / 1024)
+print("| %s | %s | %s | %s | %s | %.2f | %.1f | %.1f | %s | %s |" % (
+    format(int(sys.argv[2]), ","), ms(mkani), ms(ls_f), ms(ls), ms(python),
+    mkani / ls_f, ls / mkani, python / mkani, mib(sys.argv[3]), mib(sys.argv[4])))
+PY
+done
