@@ -27,10 +27,20 @@ int main(int argc, char** argv) {
   char name[64];
   for (uint32_t i : order) {
     switch (i % 10) {
-      case 0: std::snprintf(name, sizeof name, "notes_%07u.txt", i); break;
-      case 1: case 4: case 7: std::snprintf(name, sizeof name, "IMG_%07u.JPG", i); break;
-      case 2: std::snprintf(name, sizeof name, "Frame_%07u.Jpg", i); break;
-      default: std::snprintf(name, sizeof name, "frame_%07u.jpg", i); break;
+      case 0:
+        std::snprintf(name, sizeof name, "notes_%07u.txt", i);
+        break;
+      case 1:
+      case 4:
+      case 7:
+        std::snprintf(name, sizeof name, "IMG_%07u.JPG", i);
+        break;
+      case 2:
+        std::snprintf(name, sizeof name, "Frame_%07u.Jpg", i);
+        break;
+      default:
+        std::snprintf(name, sizeof name, "frame_%07u.jpg", i);
+        break;
     }
     const std::string path = dir + "/" + name;
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);

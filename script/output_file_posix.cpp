@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "script/output_file.h"
+#include "util/platform.h"
 
 namespace mkani {
 namespace {
@@ -13,11 +13,12 @@ namespace {
 // Why `path` could not be opened, naming what stands there when it is not a file at all.
 std::string openFailure(const char* path, int error) {
   struct stat st;
-  if ((error == ELOOP || error == ENXIO || error == EWOULDBLOCK) && lstat(path, &st) == 0) {
+  if (lstat(path, &st) == 0) {
     if (S_ISLNK(st.st_mode)) return "it is a symbolic link";
+    if (S_ISDIR(st.st_mode)) return "it is a directory";
     if (!S_ISREG(st.st_mode)) return "it is not a regular file";
   }
-  return std::strerror(error);
+  return systemError(error);
 }
 
 }  // namespace
@@ -36,46 +37,29 @@ bool OutputFile::create(const char* path, std::string* err) {
     return false;
   }
   struct stat st;
-  const char* failure = nullptr;
   if (fstat(fd, &st) != 0) {
-    failure = std::strerror(errno);
+    *err = systemError(errno);
   } else if (!S_ISREG(st.st_mode)) {
-    failure = "it is not a regular file";
+    *err = "it is not a regular file";
   } else if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    failure = std::strerror(errno);
+    *err = systemError(errno);
+  } else {
+    handle_ = fd;
+    return true;
   }
-  if (failure) {
-    *err = failure;
-    ::close(fd);
-    return false;
-  }
-  handle_ = fd;
-  return true;
+  ::close(fd);
+  return false;
 }
 
 bool OutputFile::write(const char* data, size_t size, std::string* err) {
-  while (size > 0) {
-    const ssize_t done = ::write(static_cast<int>(handle_), data, size);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      *err = std::strerror(errno);
-      return false;
-    }
-    if (done == 0) {
-      *err = "the file took no more bytes";
-      return false;
-    }
-    data += done;
-    size -= static_cast<size_t>(done);
-  }
-  return true;
+  return writeAll(handle_, data, size, err);
 }
 
 bool OutputFile::close(std::string* err) {
   const int status = ::close(static_cast<int>(handle_));
   handle_ = kClosed;
   if (status != 0) {
-    *err = std::strerror(errno);
+    *err = systemError(errno);
     return false;
   }
   return true;

@@ -1,9 +1,6 @@
 #include "script/script_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -74,40 +71,6 @@ TEST(ScriptWriterTest, ManyPicturesFollowTheSizeAndLineFormulas) {
             std::string::npos);
   const std::string end = "\"\"\r\n\"\"\r\n2500000\r\n" + kTrailer;
   EXPECT_EQ(text.substr(text.size() - end.size()), end);
-}
-
-TEST(ScriptWriterTest, CreatesAnOrdinaryFileAndRefusesAnythingElse) {
-  ScopedTempDir dir;
-  const mode_t mask = umask(0);
-  const std::string err = writeScript({"a.jpg"});
-  umask(mask);
-  ASSERT_EQ(err, "");
-  struct stat st;
-  ASSERT_EQ(lstat("main.ani", &st), 0);
-  EXPECT_EQ(st.st_mode, S_IFREG | 0644u);
-
-  writeFile("target", "keep me");
-  ASSERT_EQ(unlink("main.ani"), 0);
-  ASSERT_EQ(symlink("target", "main.ani"), 0);
-  EXPECT_EQ(writeScript({"a.jpg"}), "cannot write main.ani: it is a symbolic link");
-  EXPECT_EQ(readFile("target"), "keep me");
-
-  ASSERT_EQ(unlink("main.ani"), 0);
-  ASSERT_EQ(symlink("nowhere", "main.ani"), 0);
-  EXPECT_EQ(writeScript({"a.jpg"}), "cannot write main.ani: it is a symbolic link");
-  EXPECT_EQ(readFile("nowhere"), "<missing>");
-
-  ASSERT_EQ(unlink("main.ani"), 0);
-  ASSERT_EQ(mkfifo("main.ani", 0644), 0);  // no reader: opening must not wait for one
-  EXPECT_EQ(writeScript({"a.jpg"}), "cannot write main.ani: it is not a regular file");
-
-  ASSERT_EQ(unlink("main.ani"), 0);
-  if (mknod("main.ani", S_IFCHR | 0666, makedev(1, 3)) == 0) {  // /dev/null's numbers, as root
-    EXPECT_EQ(writeScript({"a.jpg"}), "cannot write main.ani: it is not a regular file");
-    ASSERT_EQ(unlink("main.ani"), 0);
-  }
-  ASSERT_EQ(mkdir("main.ani", 0755), 0);
-  EXPECT_EQ(writeScript({"a.jpg"}), "cannot write main.ani: Is a directory");
 }
 
 }  // namespace

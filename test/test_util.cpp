@@ -1,11 +1,8 @@
 #include "test/test_util.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -13,16 +10,28 @@ namespace fs = std::filesystem;
 namespace mkani {
 
 ScopedTempDir::ScopedTempDir() {
-  std::string pattern = (fs::temp_directory_path() / "mkani-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) std::abort();
-  path_ = pattern;
+  std::random_device random;
+  fs::path path;
+  do {
+    path = fs::temp_directory_path() / ("mkani-test-" + std::to_string(random()));
+  } while (!fs::create_directory(path));
+  path_ = path.string();
   previous_ = fs::current_path().string();
   fs::current_path(path_);
 }
 
 ScopedTempDir::~ScopedTempDir() {
   fs::current_path(previous_);
-  std::system(("chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'").c_str());
+  std::error_code ignored;
+  // Tests may have taken permissions away; give them back so that all can go.
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (!it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::remove_all(path_, ignored);
 }
 
 void writeFile(const std::string& name, const std::string& contents) {
@@ -45,21 +54,6 @@ std::vector<std::string> picturesIn(const std::string& text) {
     names.push_back(text.substr(line, tabs - line));
   }
   return names;
-}
-
-ToolRun runTool(const std::string& args, const std::string& setup, bool unprivileged) {
-  const std::string out = fs::temp_directory_path() / ("mkani-out-" + std::to_string(getpid()));
-  const std::string user =
-      unprivileged && geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-  const std::string command =
-      (setup.empty() ? "" : setup + "; ") + "exec " + user + MKANI_EXE " " + args;
-  const int status =
-      std::system(("sh -c '" + command + "' >" + out + ".1 2>" + out + ".2 </dev/null").c_str());
-  ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out + ".1"),
-              readFile(out + ".2")};
-  fs::remove(out + ".1");
-  fs::remove(out + ".2");
-  return run;
 }
 
 bool CaptureConsole::printLine(std::string_view line, std::string* error) {

@@ -35,10 +35,15 @@ struct ToolRun {
   std::string out, err;
 };
 
-// Runs the mkani executable in the current directory with `args`, standard input closed, after
-// the shell commands `setup`; as the user nobody with `unprivileged`, when the tests run as root.
-ToolRun runTool(const std::string& args = "", const std::string& setup = "",
-                bool unprivileged = false);
+// The line end of the executable's standard output and error on this platform.
+extern const char kLineEnd[];
+
+// Runs the mkani executable in the current directory with the command-line `args`.
+ToolRun runTool(const std::string& args = "");
+
+// POSIX only: the same, through sh after the shell commands `setup`, and as the user nobody
+// with `unprivileged` when the tests run as root.
+ToolRun runToolAfter(const std::string& setup, bool unprivileged = false);
 
 // A console that keeps what it is given; printLine fails when `stdoutError` is set.
 struct CaptureConsole : Console {

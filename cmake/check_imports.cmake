@@ -1,0 +1,13 @@
+# Fails unless the Windows executable EXE imports from KERNEL32.dll and msvcrt.dll alone.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+list(TRANSFORM imports REPLACE "DLL Name: " "")
+list(TRANSFORM imports TOLOWER)
+list(SORT imports)
+message(STATUS "imports: ${imports}")
+if(NOT imports STREQUAL "kernel32.dll;msvcrt.dll")
+  message(FATAL_ERROR "mkani.exe imports ${imports}; only KERNEL32.dll and msvcrt.dll may stand there")
+endif()

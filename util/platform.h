@@ -1,0 +1,21 @@
+// Small platform helpers that the modules share.
+#ifndef MKANI_UTIL_PLATFORM_H_
+#define MKANI_UTIL_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace mkani {
+
+// Returns the system's text for `code`, an errno value on POSIX and a GetLastError() value on
+// Windows, with no trailing period or line end: "Permission denied".
+std::string systemError(unsigned long code);
+
+// Writes all `size` bytes at `data` to `handle`, a file descriptor on POSIX and a HANDLE on
+// Windows, however many calls that takes. Returns false with the reason in *err.
+bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err);
+
+}  // namespace mkani
+
+#endif  // MKANI_UTIL_PLATFORM_H_

@@ -1,0 +1,37 @@
+#include <windows.h>
+
+#include "util/platform.h"
+
+namespace mkani {
+
+std::string systemError(unsigned long code) {
+  char text[512];
+  DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                              code, 0, text, sizeof text, nullptr);
+  while (size > 0 && (text[size - 1] == '\r' || text[size - 1] == '\n' || text[size - 1] == ' ' ||
+                      text[size - 1] == '.')) {
+    --size;
+  }
+  if (size == 0) return "error " + std::to_string(code);
+  return std::string(text, size);
+}
+
+bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) {
+  while (size > 0) {
+    const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, chunk, &done, nullptr)) {
+      *err = systemError(GetLastError());
+      return false;
+    }
+    if (done == 0) {
+      *err = "nothing more was taken";
+      return false;
+    }
+    data += done;
+    size -= done;
+  }
+  return true;
+}
+
+}  // namespace mkani
