@@ -29,6 +29,10 @@ bool OutputFile::create(const char* path, std::string* err) {
       *err = "it is a directory";
       return false;
     }
+    if (attributes & FILE_ATTRIBUTE_READONLY) {  // said before CreateFileA's "Access is denied"
+      *err = "it is read-only";
+      return false;
+    }
   }
   const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
