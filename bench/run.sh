@@ -13,9 +13,10 @@ for tool in hyperfine /usr/bin/time python3; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing" >&2; exit 2; }
 done
 
-cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$top/build-bench" --target mkani make_folder >/dev/null
-mkani="$top/build-bench/mkani"
+cd "$top"
+cmake --preset release >/dev/null
+cmake --build --preset release --target mkani make_folder >/dev/null
+mkani="$top/build/release/mkani"
 python="python3 $top/bench/mkani.py"
 mkdir -p "$work"
 
@@ -29,7 +30,7 @@ for count in "$@"; do
   dir="$work/$count"
   if [ ! -e "$dir/.complete" ]; then
     rm -rf "$dir" && mkdir -p "$dir"
-    "$top/build-bench/make_folder" "$dir" "$count"
+    "$top/build/release/make_folder" "$dir" "$count"
     touch "$dir/.complete"
   fi
   cd "$dir"

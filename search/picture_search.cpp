@@ -7,7 +7,7 @@ namespace mkani {
 namespace {
 
 // How many names ahead of the one yielded the search asks the cache for.
-const size_t kPrefetchAhead = 16;
+const size_t kPrefetchAhead = 32;
 
 }  // namespace
 

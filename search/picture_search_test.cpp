@@ -52,14 +52,16 @@ Names manyNames(size_t count) {
 }
 
 TEST(PictureSearchTest, YieldsNamesEndingInJpgInNameOrder) {
-  FakeDirectory dir({"SUMMER.JPG", "summer.jpeg", "summer.jpg.bak", "jpg", ".jpg", "b.jpg",
-                     "holiday.2.jpg", "Trip.Jpg", "my trip; day 1.jpg", ".", "..", "a.jpgx",
-                     "main.ani", "B.jpg", "album.jpg", "_.jpg", "Z.jpg", "b.jpg"});
+  FakeDirectory dir(
+      {"SUMMER.JPG",    "summer.jpeg", "summer.jpg.bak",     "jpg",   ".jpg",      "b.jpg",
+       "holiday.2.jpg", "Trip.Jpg",    "my trip; day 1.jpg", ".",     "..",        "a.jpgx",
+       "a.jpg ",        "x.jpg.jpg",   "main.ani",           "B.jpg", "album.jpg", "_.jpg",
+       "Z.jpg",         "b.jpg"});
   Listing listing = searchAll(&dir);
   EXPECT_EQ(listing.end, SearchStatus::kNoEntry);
   EXPECT_EQ(listing.names,
             (Names{".jpg", "album.jpg", "B.jpg", "b.jpg", "holiday.2.jpg", "my trip; day 1.jpg",
-                   "SUMMER.JPG", "Trip.Jpg", "Z.jpg", "_.jpg"}));
+                   "SUMMER.JPG", "Trip.Jpg", "x.jpg.jpg", "Z.jpg", "_.jpg"}));
   EXPECT_EQ(listing.passes, 1);
   EXPECT_FALSE(dir.isOpen);
 

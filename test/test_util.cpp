@@ -23,14 +23,7 @@ ScopedTempDir::ScopedTempDir() {
 ScopedTempDir::~ScopedTempDir() {
   fs::current_path(previous_);
   std::error_code ignored;
-  // Tests may have taken permissions away; give them back so that all can go.
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-  for (auto it = fs::recursive_directory_iterator(path_, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (!it->is_symlink(ignored)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-  }
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);  // tests take some
   fs::remove_all(path_, ignored);
 }
 

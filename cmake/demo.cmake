@@ -1,0 +1,18 @@
+# Runs MKANI on a fresh copy of the FRAMES folder in WORK and shows the script it wrote, with
+# each TAB as ^I and each CR LF line end as ^M$ where cat can show them.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+file(GLOB frames ${FRAMES}/*)
+file(COPY ${frames} DESTINATION ${WORK})
+file(GLOB copied RELATIVE ${WORK} ${WORK}/*)
+list(SORT copied)
+list(JOIN copied " " copied)
+message("in ${WORK}: ${copied}")
+execute_process(COMMAND ${MKANI} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status)
+message("mkani exited with status ${status}; main.ani holds:")
+find_program(CAT cat)
+if(CAT)
+  execute_process(COMMAND ${CAT} -vet ${WORK}/main.ani)
+else()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E cat ${WORK}/main.ani)
+endif()
