@@ -1,4 +1,4 @@
-// Wildcard patterns as the directory search applies them to names.
+// The directory search's pattern: a star and a suffix, as in "*.jpg".
 #ifndef MKANI_SEARCH_WILDCARD_H_
 #define MKANI_SEARCH_WILDCARD_H_
 
@@ -7,8 +7,9 @@
 
 namespace mkani {
 
-// A pattern where "*" stands for any run of bytes (none included) and "?" for any one byte;
-// other bytes match themselves with ASCII letter case ignored.
+// A star followed by plain bytes, the only form of pattern the tool uses: it matches every name
+// that ends in those bytes, ASCII letter case ignored; the star may match nothing. A pattern
+// without the star reads as if it had one.
 class Wildcard {
  public:
   explicit Wildcard(std::string pattern = "*");
@@ -20,8 +21,7 @@ class Wildcard {
 
  private:
   std::string pattern_;
-  bool suffixOnly_;     // a star and then plain bytes, like "*.jpg": the name's end decides
-  std::string suffix_;  // then those bytes in lower case
+  std::string suffix_;  // the bytes after the star, in lower case
 };
 
 }  // namespace mkani
