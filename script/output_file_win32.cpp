@@ -4,13 +4,6 @@
 #include "util/platform.h"
 
 namespace mkani {
-namespace {
-
-HANDLE handleOf(intptr_t handle) {
-  return reinterpret_cast<HANDLE>(handle);
-}
-
-}  // namespace
 
 OutputFile::~OutputFile() {
   std::string ignored;
@@ -54,7 +47,7 @@ bool OutputFile::write(const char* data, size_t size, std::string* err) {
 }
 
 bool OutputFile::close(std::string* err) {
-  const bool ok = CloseHandle(handleOf(handle_));
+  const bool ok = CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = kClosed;
   if (!ok) *err = systemError(GetLastError());
   return ok;

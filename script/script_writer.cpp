@@ -11,8 +11,8 @@ const char kEndOfIndex[] = "\r\n\r\nEOFL\r\n\r\n";
 const char kStringEntry[] = "\"\"\r\n\"\"\r\n";
 const char kTrailer[] = "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
 
-// The most bytes one number takes: 2^64 has 20 digits, and an entry value adds a zero.
-const size_t kNumberRoom = 21;
+// The most digits an index takes: 2^64 has 20.
+const size_t kNumberRoom = 20;
 
 // Copies `text` to `at` and returns the end of the copy.
 inline char* copy(char* at, const char* text, size_t size) {

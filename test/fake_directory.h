@@ -13,16 +13,21 @@ struct FakeDirectory : DirectorySource {
   FakeDirectory(std::vector<std::string> names = {}) : listings{std::move(names)} {}
 
   bool open(const char* /*pattern*/, std::string* err) override {
-    if (passes++ == failOpenAtPass) *err = "Permission denied";
-    if (passes - 1 == failOpenAtPass) return false;
-    listing = &listings[std::min<size_t>(passes - 1, listings.size() - 1)];
+    const int pass = passes++;
+    if (pass == failOpenAtPass) {
+      *err = "Permission denied";
+      return false;
+    }
+    listing = &listings[std::min<size_t>(pass, listings.size() - 1)];
     read_ = 0;
     return isOpen = true;
   }
 
   Status read(std::string_view* name, std::string* err) override {
-    if (passes - 1 == failReadAtPass && read_ == failReadAfter) *err = "Input/output error";
-    if (passes - 1 == failReadAtPass && read_ == failReadAfter) return kFailed;
+    if (passes - 1 == failReadAtPass && read_ == failReadAfter) {
+      *err = "Input/output error";
+      return kFailed;
+    }
     if (read_ == listing->size()) return kEnd;
     *name = (*listing)[read_++];
     return kName;
