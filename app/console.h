@@ -19,12 +19,20 @@ class Console {
   virtual void errorLine(std::string_view line) = 0;
 };
 
-// The process's own standard output and standard error.
+// The process's own standard output and standard error. Writing takes no memory.
 class StdConsole : public Console {
  public:
   bool printLine(std::string_view line, std::string* err) override;
   void errorLine(std::string_view line) override;
 };
+
+// Readies the process for a run: gives each closed standard stream a harmless stand-in, so that
+// no file the run opens takes its place, and has writes to a broken pipe or past the file size
+// limit fail with a reason instead of ending the process. Returns false when it could not.
+bool prepareProcess();
+
+// The usage's last line: where this platform's user reads more.
+extern const char kMoreHelp[];
 
 }  // namespace mkani
 

@@ -1,4 +1,9 @@
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "app/console.h"
 #include "util/platform.h"
@@ -6,14 +11,21 @@
 namespace mkani {
 namespace {
 
-// A line and its end in one write, so that lines from other programs cannot cut in.
+// A line and its end in one write, so that lines from other programs cannot cut in; a line too
+// long for the stack goes in two.
 bool writeLine(int fd, std::string_view line, std::string* err) {
-  std::string text(line);
-  text += '\n';
-  return writeAll(fd, text.data(), text.size(), err);
+  char text[4096];
+  if (line.size() >= sizeof text) {
+    return writeAll(fd, line.data(), line.size(), err) && writeAll(fd, "\n", 1, err);
+  }
+  std::memcpy(text, line.data(), line.size());
+  text[line.size()] = '\n';
+  return writeAll(fd, text, line.size() + 1, err);
 }
 
 }  // namespace
+
+const char kMoreHelp[] = "See mkani(1) for the details.";
 
 bool StdConsole::printLine(std::string_view line, std::string* err) {
   return writeLine(STDOUT_FILENO, line, err);
@@ -22,6 +34,16 @@ bool StdConsole::printLine(std::string_view line, std::string* err) {
 void StdConsole::errorLine(std::string_view line) {
   std::string ignored;
   writeLine(STDERR_FILENO, line, &ignored);
+}
+
+bool prepareProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is this one. The root directory, where the null device is
+    // missing, takes no write either.
+    if (::open("/dev/null", O_RDWR) != fd && ::open("/", O_RDONLY) != fd) return false;
+  }
+  return signal(SIGPIPE, SIG_IGN) != SIG_ERR && signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
 }
 
 }  // namespace mkani

@@ -1,24 +1,34 @@
 #include <windows.h>
 
+#include <cstring>
+
 #include "app/console.h"
 #include "util/platform.h"
 
 namespace mkani {
 namespace {
 
-// A line and its CR LF in one write, so that lines from other programs cannot cut in.
+// A line and its CR LF in one write, so that lines from other programs cannot cut in; a line
+// too long for the stack goes in two.
 bool writeLine(DWORD stream, std::string_view line, std::string* err) {
   const HANDLE handle = GetStdHandle(stream);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
     *err = "it is not open";
     return false;
   }
-  std::string text(line);
-  text += "\r\n";
-  return writeAll(reinterpret_cast<intptr_t>(handle), text.data(), text.size(), err);
+  const intptr_t to = reinterpret_cast<intptr_t>(handle);
+  char text[4096];
+  if (line.size() + 2 > sizeof text) {
+    return writeAll(to, line.data(), line.size(), err) && writeAll(to, "\r\n", 2, err);
+  }
+  std::memcpy(text, line.data(), line.size());
+  std::memcpy(text + line.size(), "\r\n", 2);
+  return writeAll(to, text, line.size() + 2, err);
 }
 
 }  // namespace
+
+const char kMoreHelp[] = "See README.md beside mkani.exe for the details.";
 
 bool StdConsole::printLine(std::string_view line, std::string* err) {
   return writeLine(STD_OUTPUT_HANDLE, line, err);
@@ -27,6 +37,10 @@ bool StdConsole::printLine(std::string_view line, std::string* err) {
 void StdConsole::errorLine(std::string_view line) {
   std::string ignored;
   writeLine(STD_ERROR_HANDLE, line, &ignored);
+}
+
+bool prepareProcess() {
+  return true;  // a closed handle is never reused, and no signal ends a write
 }
 
 }  // namespace mkani

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "script/script_writer.h"
@@ -12,6 +13,21 @@ namespace {
 
 const char kPattern[] = "*.jpg";
 const std::string kProgram = "mkani: ";
+
+const char* const kUsage[] = {
+    "Usage: mkani",
+    "Writes the animation script main.ani for the pictures of the current directory: every",
+    "entry whose name ends in .jpg, in any letter case, in name order. A new main.ani takes",
+    "the place of the old one whole, or not at all. mkani takes no arguments; run it in the",
+    "folder of frames.",
+    "Exit status: 0 when main.ani was written, 1 when there is no picture (nothing is",
+    "written), 2 when something failed (each failure is named on standard error).",
+    kMoreHelp,
+};
+const char* const kVersion[] = {
+    "mkani " MKANI_VERSION,
+    "Copyright (c) 2026 the mkani developers. MIT License: free to use, change and share.",
+};
 
 // `name` in double quotes, with line breaks and other control bytes spelled out.
 std::string quoted(std::string_view name) {
@@ -42,10 +58,21 @@ std::string pictures(uint64_t count) {
   return std::to_string(count) + (count == 1 ? " picture" : " pictures");
 }
 
-}  // namespace
+// Returns the lines, *count of them, that answer a command line asking only for the usage or
+// the version; *count is 0 when it asks for neither.
+const char* const* answer(int argc, char** argv, size_t* count) {
+  const std::string_view word = argc == 2 ? argv[1] : "";
+  if (word == "--help" || word == "-h" || word == "/?") {
+    *count = sizeof kUsage / sizeof *kUsage;
+    return kUsage;
+  }
+  *count = word == "--version" ? sizeof kVersion / sizeof *kVersion : 0;
+  return kVersion;
+}
 
-int run(DirectorySource* dir, Console* console) {
-  PictureSearch search(dir);
+int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
+  DiskRunStore runs;
+  PictureSearch search(dir, &runs);
   PictureEntry entry;
   std::string searchError;
   bool failed = false;
@@ -79,7 +106,7 @@ int run(DirectorySource* dir, Console* console) {
     return kExitNoPictures;
   }
 
-  ScriptWriter script;
+  ScriptWriter script(file);
   std::string writeError;
   uint64_t count = 0;
   if (script.open(&writeError)) {
@@ -110,10 +137,36 @@ int run(DirectorySource* dir, Console* console) {
   return failed ? kExitFailed : kExitWritten;
 }
 
-int run() {
-  DiskDirectorySource dir;
+}  // namespace
+
+int run(DirectorySource* dir, OutputFile* script, Console* console) {
+  try {
+    return runOnce(dir, script, console);
+  } catch (const std::bad_alloc&) {  // everything taken was given back on the way out
+    console->errorLine("mkani: out of memory");
+    return kExitFailed;
+  }
+}
+
+int run(int argc, char** argv) {
   StdConsole console;
-  return run(&dir, &console);
+  if (!prepareProcess()) {
+    console.errorLine("mkani: cannot ready the standard streams");
+    return kExitFailed;
+  }
+  size_t count;
+  const char* const* lines = answer(argc, argv, &count);
+  std::string err;
+  for (size_t i = 0; i < count; ++i) {
+    if (!console.printLine(lines[i], &err)) {
+      console.errorLine(kProgram + "cannot write to standard output: " + err);
+      return kExitFailed;
+    }
+  }
+  if (count > 0) return kExitWritten;
+  DiskDirectorySource dir;
+  DiskOutputFile script;
+  return run(&dir, &script, &console);
 }
 
 }  // namespace mkani

@@ -3,27 +3,29 @@
 #define MKANI_APP_RUN_H_
 
 #include "app/console.h"
+#include "script/output_file.h"
 #include "search/directory_source.h"
 
 namespace mkani {
 
 // Exit statuses of a run.
 enum ExitStatus {
-  kExitWritten = 0,     // main.ani lists every picture
+  kExitWritten = 0,     // main.ani lists every picture, or the help or version was printed
   kExitNoPictures = 1,  // nothing matched; the directory is untouched
   kExitFailed = 2,      // something failed; each failure was named on standard error
 };
 
-// The only line mkani prints on standard output: when the directory holds no picture.
+// The only line mkani prints on standard output in a run: when the directory holds no picture.
 constexpr const char* kNoPicturesMessage = "No *.jpg files in current directory!";
 
-// Lists the pictures that `dir` names and writes main.ani for them in the current directory,
-// telling the user through `console`. Returns the run's ExitStatus.
-int run(DirectorySource* dir, Console* console);
+// Lists the pictures that `dir` names and writes main.ani for them through `script`, telling
+// the user through `console`. Returns the run's ExitStatus.
+int run(DirectorySource* dir, OutputFile* script, Console* console);
 
-// Runs on the platform's listing of the current directory, with the process's own console.
-// Returns the run's ExitStatus.
-int run();
+// What main does with the command line `argc`, `argv`: prints the usage or the version when
+// that is all it asks for, and otherwise ignores it and runs on the platform's listing of the
+// current directory, with the process's own console. Returns the ExitStatus.
+int run(int argc, char** argv);
 
 }  // namespace mkani
 

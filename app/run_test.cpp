@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "test/fake_directory.h"
+#include "test/fakes.h"
 #include "test/test_util.h"
 
 namespace fs = std::filesystem;
@@ -14,9 +14,11 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-int runHere(CaptureConsole* console) {
-  DiskDirectorySource dir;
-  return run(&dir, console);
+// Runs on `dir` (the disk's listing when null) in the current directory.
+int runHere(CaptureConsole* console, DirectorySource* dir = nullptr) {
+  DiskDirectorySource disk;
+  DiskOutputFile file;
+  return run(dir ? dir : &disk, &file, console);
 }
 
 TEST(RunTest, NoPicturesPrintsOneLineAndTouchesNothing) {
@@ -62,7 +64,7 @@ TEST(RunTest, NamesWithLineBreaksAreSkippedAndReported) {
   ScopedTempDir dir;
   FakeDirectory some({"a\nb.jpg", "c.jpg", "d\r.jpg"});
   CaptureConsole console;
-  EXPECT_EQ(run(&some, &console), kExitFailed);
+  EXPECT_EQ(runHere(&console, &some), kExitFailed);
   EXPECT_EQ(picturesIn(readFile("main.ani")), Lines{"c.jpg"});
   EXPECT_NE(readFile("main.ani").find("\t\t0\r\n10\r\n\r\nEOFL"), std::string::npos);  // n = 1
   const std::string why = ": a name holding a line break cannot stand in main.ani";
@@ -72,7 +74,7 @@ TEST(RunTest, NamesWithLineBreaksAreSkippedAndReported) {
   fs::remove("main.ani");
   FakeDirectory none({"a\nb.jpg", "d\r.jpg"});
   CaptureConsole noneConsole;
-  EXPECT_EQ(run(&none, &noneConsole), kExitFailed);  // pictures there, none writable: no script
+  EXPECT_EQ(runHere(&noneConsole, &none), kExitFailed);  // pictures there, none writable: no script
   EXPECT_EQ(noneConsole.err.size(), 2u);
   EXPECT_TRUE(noneConsole.out.empty());
   EXPECT_EQ(readFile("main.ani"), "<missing>");
@@ -84,7 +86,7 @@ TEST(RunTest, ListingFailures) {
   partial.failReadAtPass = 0;
   partial.failReadAfter = 2;
   CaptureConsole console;
-  EXPECT_EQ(run(&partial, &console), kExitFailed);
+  EXPECT_EQ(runHere(&console, &partial), kExitFailed);
   EXPECT_EQ(picturesIn(readFile("main.ani")), (Lines{"a.jpg", "b.jpg"}));
   EXPECT_EQ(console.err, Lines{"mkani: cannot read the current directory: Input/output error; "
                                "main.ani lists only the 2 pictures read before it"});
@@ -94,7 +96,7 @@ TEST(RunTest, ListingFailures) {
   FakeDirectory locked({"a.jpg"});
   locked.failOpenAtPass = 0;
   CaptureConsole refused;
-  EXPECT_EQ(run(&locked, &refused), kExitFailed);
+  EXPECT_EQ(runHere(&refused, &locked), kExitFailed);
   EXPECT_EQ(refused.err, Lines{"mkani: cannot read the current directory: Permission denied"});
   EXPECT_TRUE(refused.out.empty());  // not taken for an empty folder
   EXPECT_EQ(readFile("main.ani"), "<missing>");

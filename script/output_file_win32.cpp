@@ -4,13 +4,26 @@
 #include "util/platform.h"
 
 namespace mkani {
+namespace {
 
-OutputFile::~OutputFile() {
-  std::string ignored;
-  if (isOpen()) close(&ignored);
+// Why a file could not be opened or replaced: another program holding it open without letting
+// it go is said in plain words.
+std::string fileFailure(DWORD error) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+      error == ERROR_UNABLE_TO_REMOVE_REPLACED) {
+    return "it is in use";
+  }
+  return systemError(error);
 }
 
-bool OutputFile::create(const char* path, std::string* err) {
+}  // namespace
+
+DiskOutputFile::~DiskOutputFile() {
+  discard();
+}
+
+bool DiskOutputFile::open(const char* path, std::string* err) {
+  path_ = path;
   // A link or junction would have the script written over whatever it points at.
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES) {
@@ -27,30 +40,66 @@ bool OutputFile::create(const char* path, std::string* err) {
       return false;
     }
   }
+  // The old file must be one that can be written and replaced now.
+  HANDLE old = INVALID_HANDLE_VALUE;
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    old = CreateFileA(path, GENERIC_WRITE | DELETE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (old == INVALID_HANDLE_VALUE) {
+      *err = fileFailure(GetLastError());
+      return false;
+    }
+    const bool disk = GetFileType(old) == FILE_TYPE_DISK;
+    CloseHandle(old);
+    if (!disk) {
+      *err = "it is not a regular file";
+      return false;
+    }
+  }
+  if (createScratchFile(false, &file_, err)) return true;
+  if (attributes == INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_ACCESS_DENIED) return false;
+  // A folder that takes no new file: rewrite the old one in place, as far as that goes.
   const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    *err = systemError(GetLastError());
+    *err = fileFailure(GetLastError());
     return false;
   }
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    *err = "it is not a regular file";
-    CloseHandle(file);
-    return false;
-  }
-  handle_ = reinterpret_cast<intptr_t>(file);
+  file_.handle = reinterpret_cast<intptr_t>(file);
+  inPlace_ = true;
   return true;
 }
 
-bool OutputFile::write(const char* data, size_t size, std::string* err) {
-  return writeAll(handle_, data, size, err);
+bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
+  return writeAll(file_.handle, data, size, err);
 }
 
-bool OutputFile::close(std::string* err) {
-  const bool ok = CloseHandle(reinterpret_cast<HANDLE>(handle_));
-  handle_ = kClosed;
+bool DiskOutputFile::close(std::string* err) {
+  const bool ok = CloseHandle(reinterpret_cast<HANDLE>(file_.handle));
+  file_.handle = ScratchFile::kClosed;
   if (!ok) *err = systemError(GetLastError());
   return ok;
+}
+
+bool DiskOutputFile::replace(std::string* err) {
+  if (inPlace_) return true;
+  // ReplaceFileA keeps the old file's attributes; a new file is shown, not hidden.
+  const bool ok = GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES
+                      ? ReplaceFileA(path_.c_str(), file_.name.c_str(), nullptr,
+                                     REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                      : SetFileAttributesA(file_.name.c_str(), FILE_ATTRIBUTE_NORMAL) &&
+                            MoveFileExA(file_.name.c_str(), path_.c_str(), 0);
+  if (!ok) {
+    *err = fileFailure(GetLastError());
+    return false;
+  }
+  file_.name.clear();
+  return true;
+}
+
+void DiskOutputFile::discard() {
+  removeScratchFile(&file_);
 }
 
 }  // namespace mkani

@@ -67,15 +67,16 @@ bool fitsOnPictureLine(std::string_view name) {
          !std::memchr(name.data(), '\r', name.size());
 }
 
-ScriptWriter::ScriptWriter() : buffer_(new char[kBufferSize]) {}
+ScriptWriter::ScriptWriter(OutputFile* file, size_t bufferSize)
+    : file_(file), size_(bufferSize), buffer_(new char[bufferSize]) {}
 
-ScriptWriter::~ScriptWriter() = default;
+ScriptWriter::~ScriptWriter() {
+  if (open_) file_->discard();
+}
 
 bool ScriptWriter::open(std::string* err) {
-  if (!file_.create(kFileName, &error_)) {
-    failed_ = true;
-    return report(err);
-  }
+  open_ = file_->open(kFileName, &error_);
+  failed_ = !open_;
   put(kHeader, sizeof kHeader - 1);
   return report(err);
 }
@@ -119,24 +120,24 @@ bool ScriptWriter::finish(uint64_t count, std::string* err) {
 }
 
 bool ScriptWriter::close(std::string* err) {
-  if (!file_.isOpen()) return report(err);
+  if (!open_) return report(err);
+  open_ = false;
   flush();
-  std::string closeError;
-  if (!file_.close(&closeError) && !failed_) {
+  if (failed_ || !file_->close(&error_) || !file_->replace(&error_)) {
     failed_ = true;
-    error_ = closeError;
+    file_->discard();
   }
   return report(err);
 }
 
 char* ScriptWriter::room(size_t size) {
-  if (kBufferSize - used_ < size) flush();
+  if (size_ - used_ < size) flush();
   return failed_ ? nullptr : buffer_.get() + used_;
 }
 
 void ScriptWriter::put(const char* data, size_t size) {
-  while (size > kBufferSize - used_ && !failed_) {
-    const size_t part = kBufferSize - used_;
+  while (size > size_ - used_ && !failed_) {
+    const size_t part = size_ - used_;
     std::memcpy(buffer_.get() + used_, data, part);
     used_ += part;
     data += part;
@@ -149,7 +150,7 @@ void ScriptWriter::put(const char* data, size_t size) {
 }
 
 void ScriptWriter::flush() {
-  if (!failed_ && used_ > 0 && !file_.write(buffer_.get(), used_, &error_)) failed_ = true;
+  if (!failed_ && used_ > 0 && !file_->write(buffer_.get(), used_, &error_)) failed_ = true;
   used_ = 0;
 }
 

@@ -17,16 +17,18 @@ bool fitsOnPictureLine(std::string_view name);
 
 // Writes main.ani: the header and sound line, one line per picture, then the index list, the
 // string list and the trailer, every line ended by CR LF. Buffered; after the first failure
-// every call fails with the same reason and nothing more is written.
+// every call fails with the same reason and nothing more is written. The new script takes the
+// place of the old one only once it is whole.
 class ScriptWriter {
  public:
   static constexpr const char* kFileName = "main.ani";
   static constexpr size_t kBufferSize = size_t{1} << 20;
 
-  ScriptWriter();
-  ~ScriptWriter();
+  // Writes through `file`, buffering up to `bufferSize` bytes (at least 64).
+  explicit ScriptWriter(OutputFile* file, size_t bufferSize = kBufferSize);
+  ~ScriptWriter();  // discards a script that was not closed
 
-  // Creates or empties main.ani in the current directory and writes the header and sound line.
+  // Opens the new main.ani in the current directory and writes the header and sound line.
   // Returns false with the reason in *err when the file cannot be opened or written.
   bool open(std::string* err);
 
@@ -37,20 +39,23 @@ class ScriptWriter {
   // reason in *err.
   bool finish(uint64_t count, std::string* err);
 
-  // Hands the buffered bytes to the file and closes it. Returns false with the reason in *err.
+  // Hands the buffered bytes to the file, closes it and puts it in the place of the old
+  // main.ani. Returns false with the reason in *err; the old main.ani then stays as it was.
   bool close(std::string* err);
 
  private:
-  // Returns where `size` more bytes can go (at most kBufferSize), flushing the buffer first when
+  // Returns where `size` more bytes can go (at most 64), flushing the buffer first when
   // it lacks the room; nullptr after a failure. The caller moves used_ past what it wrote.
   char* room(size_t size);
   void put(const char* data, size_t size);
   void flush();
   bool report(std::string* err) const;
 
-  OutputFile file_;
+  OutputFile* file_;
+  size_t size_;  // of the buffer
   std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;
+  bool open_ = false;  // opened and not yet closed
   bool failed_ = false;
   std::string error_;
 };

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
+#include "test/fakes.h"
 #include "test/test_util.h"
 
 namespace mkani {
@@ -12,9 +14,12 @@ namespace {
 const std::string kHeader = ";Automatically created by Pelorin.\r\n\r\nvoice_data\\w.wav\r\n\r\n";
 const std::string kTrailer = "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
 
-// Writes main.ani for `names` in the current directory; returns the first failure, or "".
-std::string writeScript(const std::vector<std::string>& names) {
-  ScriptWriter script;
+// Writes main.ani for `names` in the current directory through `file` (the disk's when null),
+// buffering `bufferSize` bytes; returns the first failure, or "".
+std::string writeScript(const std::vector<std::string>& names, OutputFile* file = nullptr,
+                        size_t bufferSize = ScriptWriter::kBufferSize) {
+  DiskOutputFile disk;
+  ScriptWriter script(file ? file : &disk, bufferSize);
   std::string err;
   if (script.open(&err)) {
     for (size_t k = 0; k < names.size() && script.writePicture(names[k], k, &err); ++k) {
@@ -45,10 +50,15 @@ TEST(ScriptWriterTest, WorkedExamplesByteForByte) {
 
 TEST(ScriptWriterTest, ManyPicturesFollowTheSizeAndLineFormulas) {
   ScopedTempDir dir;
-  std::vector<std::string> names = {"my trip; day 1.jpg", "TRIP.JPG",      "tab\there.jpg",
-                                    "quote\"d.jpg",       "\xe9t\xe9.jpg", "\x1a.jpg"};
-  while (names.size() < 250000) names.push_back("frame_" + std::to_string(names.size()) + ".jpg");
-  writeFile("main.ani", std::string(1 << 22, 'x'));  // longer than the new script
+  std::vector<std::string> names = {"my trip; day 1.jpg",
+                                    "TRIP.JPG",
+                                    "tab\there.jpg",
+                                    "quote\"d.jpg",
+                                    "\xe9t\xe9.jpg",
+                                    "\x1a.jpg",
+                                    std::string(150, 'L') + ".jpg"};
+  while (names.size() < 30000) names.push_back("frame_" + std::to_string(names.size()) + ".jpg");
+  writeFile("main.ani", std::string(1 << 21, 'x'));  // longer than the new script
   ASSERT_EQ(writeScript(names), "");
   const std::string text = readFile("main.ani");
 
@@ -67,10 +77,26 @@ TEST(ScriptWriterTest, ManyPicturesFollowTheSizeAndLineFormulas) {
   EXPECT_EQ(picturesIn(text), names);
   EXPECT_NE(text.find("frame_10.jpg\t\t;10 \r\n"), std::string::npos);
   EXPECT_NE(text.find("\t\t8\r\n90\t\t9\r\n100\t\t10\r\n110\t\t11\r\n"), std::string::npos);
-  EXPECT_NE(text.find("\r\n2500000\r\n\r\nEOFL\r\n\r\n\"\"\r\n\"\"\r\n10\r\n\"\"\r\n"),
+  EXPECT_NE(text.find("\r\n300000\r\n\r\nEOFL\r\n\r\n\"\"\r\n\"\"\r\n10\r\n\"\"\r\n"),
             std::string::npos);
-  const std::string end = "\"\"\r\n\"\"\r\n2500000\r\n" + kTrailer;
+  const std::string end = "\"\"\r\n\"\"\r\n300000\r\n" + kTrailer;
   EXPECT_EQ(text.substr(text.size() - end.size()), end);
+
+  // The smallest buffer, which names and lists cross at every step, writes the same bytes.
+  ASSERT_EQ(writeScript(names, nullptr, 64), "");
+  EXPECT_TRUE(readFile("main.ani") == text);
+}
+
+TEST(ScriptWriterTest, FailureAtAnyStepKeepsTheOldScriptAndLeavesNothing) {
+  ScopedTempDir dir;
+  for (const char* step : {"write", "close", "replace"}) {
+    writeFile("main.ani", "an older script");
+    FaultyFile file(step);
+    EXPECT_EQ(writeScript({"a.jpg", "b.jpg"}, &file), "cannot write main.ani: Input/output error");
+    EXPECT_EQ(readFile("main.ani"), "an older script") << step;
+    auto entries = std::filesystem::directory_iterator(".");
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 1) << step;  // no scratch file left
+  }
 }
 
 }  // namespace

@@ -9,118 +9,305 @@ namespace {
 // How many names ahead of the one yielded the search asks the cache for.
 const size_t kPrefetchAhead = 32;
 
+// The batch's first block; it grows to the budget only in a folder that needs it.
+const size_t kFirstBlock = size_t{1} << 20;
+
+// Runs are written through a buffer of this size and read back through buffers that share an
+// eighth of the budget, each between the two bounds.
+const size_t kSpillBuffer = size_t{1} << 20;
+const size_t kRunBufferMin = 64;
+const size_t kRunBufferMax = size_t{1} << 20;
+
+// In a run, each name is its length in two bytes, low byte first, then its bytes.
+const size_t kLengthBytes = 2;
+
+const size_t kNoSource = SIZE_MAX;
+
+size_t alignUp(size_t size) {
+  return (size + alignof(NameRef) - 1) / alignof(NameRef) * alignof(NameRef);
+}
+
 }  // namespace
 
-PictureSearch::PictureSearch(DirectorySource* dir, size_t budget) : dir_(dir), budget_(budget) {}
+PictureSearch::PictureSearch(DirectorySource* dir, RunStore* runs, size_t budget)
+    : dir_(dir), store_(runs), budget_(budget), canSpill_(runs != nullptr) {}
 
 SearchStatus PictureSearch::first(const char* pattern, PictureEntry* entry, std::string* err) {
   pattern_ = Wildcard(pattern);
-  // Reserved, not touched: memory is only taken as names arrive, and never moved.
-  names_.reserve(budget_);
-  refs_.reserve(budget_ / sizeof(NameRef) + 1);
   if (!readPass()) failed_ = true;
   return next(entry, err);
 }
 
 SearchStatus PictureSearch::next(PictureEntry* entry, std::string* err) {
+  if (!runs_.empty()) return nextMerged(entry, err);
   for (;;) {
-    while (pos_ < refs_.size()) {
+    const NameRef* refs = this->refs();
+    while (pos_ < count_) {
 #if defined(__GNUC__)
       // Sorted, the names are read in no order the cache can guess: ask ahead.
-      if (pos_ + kPrefetchAhead < refs_.size()) {
-        __builtin_prefetch(names_.data() + refs_[pos_ + kPrefetchAhead].offset);
+      if (pos_ + kPrefetchAhead < count_) {
+        __builtin_prefetch(block_.get() + refs[pos_ + kPrefetchAhead].offset);
       }
 #endif
-      const std::string_view name = nameAt(names_.data(), refs_[pos_++]);
+      const std::string_view name = nameAt(block_.get(), refs[pos_++]);
       // A listing can name an entry twice when it is renamed meanwhile; yield it once.
-      if (pos_ > 1 && name == nameAt(names_.data(), refs_[pos_ - 2])) continue;
+      if (pos_ > 1 && name == nameAt(block_.get(), refs[pos_ - 2])) continue;
       entry->name = name;
       return SearchStatus::kEntry;
     }
-    if (failed_) {
-      failed_ = false;
-      more_ = false;
-      *err = "cannot read the current directory: " + error_;
-      return SearchStatus::kFailed;
-    }
-    if (!more_ || refs_.empty()) return SearchStatus::kNoEntry;
-    last_.assign(nameAt(names_.data(), refs_.back()));
+    if (failed_) return failure(err);
+    if (!more_ || count_ == 0) return SearchStatus::kNoEntry;
+    last_.assign(nameAt(block_.get(), refs[count_ - 1]));
     hasLast_ = true;
     if (!readPass()) failed_ = true;
   }
 }
 
 void PictureSearch::close() {
-  std::vector<char>().swap(names_);
-  std::vector<NameRef>().swap(refs_);
-  pos_ = 0;
+  block_.reset();
+  capacity_ = used_ = count_ = pos_ = 0;
+  runs_.clear();
+  heap_.clear();
+  if (store_) store_->remove();
   more_ = failed_ = false;
 }
 
 bool PictureSearch::readPass() {
-  names_.clear();
-  refs_.clear();
-  pos_ = 0;
+  used_ = count_ = pos_ = 0;
   more_ = hasCutoff_ = false;
   ++passes_;
-  if (!dir_->open(pattern_.pattern().c_str(), &error_)) return false;
-
+  std::string reason;
+  if (!dir_->open(pattern_.pattern().c_str(), &reason)) {
+    error_ = "cannot read the current directory: " + reason;
+    return false;
+  }
   std::string_view name;
   DirectorySource::Status status;
-  while ((status = dir_->read(&name, &error_)) == DirectorySource::kName) {
+  bool spillFailed = false;
+  while ((status = dir_->read(&name, &reason)) == DirectorySource::kName) {
     if (!pattern_.matches(name)) continue;
     if (hasLast_ && compareNames(name, last_) <= 0) continue;
     if (hasCutoff_ && compareNames(name, cutoff_) >= 0) {
       more_ = true;
-      continue;
+    } else if (add(name, false)) {
+    } else if (canSpill_) {
+      if (!spill()) {
+        spillFailed = true;
+        break;
+      }
+      add(name, true);
+    } else if (count_ < 2) {
+      add(name, true);  // a batch of fewer names cannot be split
+    } else {
+      prune();
+      if (compareNames(name, cutoff_) < 0) add(name, true);
     }
-    add(name);
-    if (usage() > budget_ && refs_.size() > 1) prune();
   }
   bool ok = status == DirectorySource::kEnd;
-  std::string closeError;
-  if (!dir_->close(&closeError) && ok) {
-    error_ = closeError;
+  std::string closeReason;
+  if (!dir_->close(&closeReason) && ok) {
+    reason = closeReason;
     ok = false;
   }
-  sortNames(refs_.data(), refs_.size(), names_.data());
+  if (!ok) error_ = "cannot read the current directory: " + reason;
+  if (spillFailed) {
+    // No runs then: list again, in batches.
+    store_->remove();
+    runs_.clear();
+    canSpill_ = false;
+    return readPass();
+  }
+  sortNames(refs(), count_, block_.get());
+  if (!runs_.empty()) startMerge();
   return ok;
 }
 
-void PictureSearch::add(std::string_view name) {
+bool PictureSearch::add(std::string_view name, bool force) {
+  const size_t need = used_ + name.size() + (count_ + 1) * sizeof(NameRef);
+  if (need > capacity_) {
+    size_t to = std::max(capacity_ == 0 ? std::min(budget_, kFirstBlock) : budget_, capacity_);
+    if (need > to && (force || count_ == 0)) to = need;
+    if (need > to) return false;
+    grow(alignUp(to));
+  }
   NameRef ref;
   ref.key = 0;
-  ref.offset = static_cast<uint32_t>(names_.size());
+  ref.offset = static_cast<uint32_t>(used_);
   ref.length = static_cast<uint32_t>(name.size());
-  names_.insert(names_.end(), name.begin(), name.end());
-  refs_.push_back(ref);
+  std::memcpy(block_.get() + used_, name.data(), name.size());
+  used_ += name.size();
+  ++count_;
+  *refs() = ref;
+  return true;
+}
+
+void PictureSearch::grow(size_t capacity) {
+  std::unique_ptr<char[]> block(new char[capacity]);
+  if (used_ > 0) std::memcpy(block.get(), block_.get(), used_);
+  const size_t refBytes = count_ * sizeof(NameRef);
+  if (refBytes > 0) std::memcpy(block.get() + capacity - refBytes, refs(), refBytes);
+  block_.swap(block);
+  capacity_ = capacity;
+}
+
+bool PictureSearch::spill() {
+  NameRef* refs = this->refs();
+  sortNames(refs, count_, block_.get());
+  std::string ignored;  // a failure here only means listing again instead
+  if (runs_.empty() && !store_->create(&ignored)) return false;
+  std::unique_ptr<char[]> buffer(new char[kSpillBuffer]);
+  Run run;
+  run.at = run.end = runs_.empty() ? 0 : runs_.back().end;
+  size_t filled = 0;
+  for (size_t i = 0; i <= count_; ++i) {
+    const size_t length = i < count_ ? refs[i].length : 0;
+    if (i == count_ || filled + kLengthBytes + length > kSpillBuffer) {
+      if (!store_->append(buffer.get(), filled, &ignored)) return false;
+      run.end += filled;
+      filled = 0;
+    }
+    if (i == count_) break;
+    buffer[filled++] = static_cast<char>(length & 0xFF);
+    buffer[filled++] = static_cast<char>(length >> 8);
+    std::memcpy(buffer.get() + filled, block_.get() + refs[i].offset, length);
+    filled += length;
+  }
+  runs_.push_back(std::move(run));
+  used_ = count_ = 0;
+  return true;
 }
 
 void PictureSearch::prune() {
-  sortNames(refs_.data(), refs_.size(), names_.data());
+  NameRef* refs = this->refs();
+  sortNames(refs, count_, block_.get());
   size_t keep = 1;
-  size_t used = refs_[0].length + sizeof(NameRef);
-  while (keep + 1 < refs_.size()) {
-    const size_t cost = refs_[keep].length + sizeof(NameRef);
+  size_t used = refs[0].length + sizeof(NameRef);
+  while (keep + 1 < count_) {
+    const size_t cost = refs[keep].length + sizeof(NameRef);
     if (used + cost > budget_ / 2) break;
     used += cost;
     ++keep;
   }
-  cutoff_.assign(nameAt(names_.data(), refs_[keep]));
+  cutoff_.assign(nameAt(block_.get(), refs[keep]));
   hasCutoff_ = true;
   more_ = true;
-  refs_.resize(keep);
 
-  // Close up the kept names in the arena, in the order they are stored.
-  std::sort(refs_.begin(), refs_.end(),
+  // Close up the kept names at the front of the block, in the order they are stored, and move
+  // their references to its end.
+  std::sort(refs, refs + keep,
             [](const NameRef& a, const NameRef& b) { return a.offset < b.offset; });
   uint32_t to = 0;
-  for (NameRef& ref : refs_) {
-    std::memmove(names_.data() + to, names_.data() + ref.offset, ref.length);
-    ref.offset = to;
-    to += ref.length;
+  for (size_t i = 0; i < keep; ++i) {
+    std::memmove(block_.get() + to, block_.get() + refs[i].offset, refs[i].length);
+    refs[i].offset = to;
+    to += refs[i].length;
   }
-  names_.resize(to);
+  used_ = to;
+  std::memmove(block_.get() + capacity_ - keep * sizeof(NameRef), refs, keep * sizeof(NameRef));
+  count_ = keep;
+}
+
+void PictureSearch::startMerge() {
+  const size_t each = std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax);
+  heap_.clear();
+  for (size_t i = 0; i < runs_.size() && !failed_; ++i) {
+    runs_[i].buffer.reset(new char[each]);
+    runs_[i].size = each;
+    taken_ = i;  // read its first name as if it had yielded one
+    nextMerged(nullptr, nullptr);
+  }
+  pos_ = 0;
+  taken_ = failed_ ? kNoSource : runs_.size();
+}
+
+bool PictureSearch::advance(Run* run) {
+  size_t length = 0;
+  for (;;) {
+    const size_t have = run->filled - run->pos;
+    if (have >= kLengthBytes) {
+      const unsigned char* at = reinterpret_cast<unsigned char*>(run->buffer.get() + run->pos);
+      length = at[0] | size_t{at[1]} << 8;
+      if (have >= kLengthBytes + length) break;
+    }
+    if (run->at == run->end) {
+      if (have > 0) {
+        error_ = "cannot read back the names set aside: a run ends part-way";
+        return false;
+      }
+      run->name = {};
+      return true;
+    }
+    // Keep what is left at the front, with room for the whole name, and read on.
+    if (kLengthBytes + length > run->size) {
+      std::unique_ptr<char[]> bigger(new char[kLengthBytes + length]);
+      std::memcpy(bigger.get(), run->buffer.get() + run->pos, have);
+      run->buffer.swap(bigger);
+      run->size = kLengthBytes + length;
+    } else {
+      std::memmove(run->buffer.get(), run->buffer.get() + run->pos, have);
+    }
+    run->pos = 0;
+    run->filled = have;
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(run->size - have, run->end - run->at));
+    size_t got = 0;
+    std::string reason;
+    if (!store_->read(run->at, run->buffer.get() + have, want, &got, &reason)) {
+      error_ = "cannot read back the names set aside: " + reason;
+      return false;
+    }
+    if (got == 0) {
+      error_ = "cannot read back the names set aside: the file ends early";
+      return false;
+    }
+    run->at += got;
+    run->filled += got;
+  }
+  run->name = std::string_view(run->buffer.get() + run->pos + kLengthBytes, length);
+  run->pos += kLengthBytes + length;
+  return true;
+}
+
+SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
+  const auto later = [this](size_t a, size_t b) {
+    return compareNames(sourceName(a), sourceName(b)) > 0;
+  };
+  for (;;) {
+    if (taken_ != kNoSource) {
+      // Move on from the name yielded last, and give its source its place again.
+      const size_t source = taken_;
+      taken_ = kNoSource;
+      if (source == runs_.size()) {
+        batchName_ = pos_ < count_ ? nameAt(block_.get(), refs()[pos_++]) : std::string_view();
+      } else if (!advance(&runs_[source])) {
+        failed_ = true;  // nothing after it can be trusted to come in order
+        heap_.clear();
+        runs_[source].name = {};
+      }
+      if (!sourceName(source).empty()) {
+        heap_.push_back(source);
+        std::push_heap(heap_.begin(), heap_.end(), later);
+      }
+    }
+    if (!entry) return SearchStatus::kEntry;  // only moving on, while the merge starts
+    if (heap_.empty()) return failed_ ? failure(err) : SearchStatus::kNoEntry;
+    std::pop_heap(heap_.begin(), heap_.end(), later);
+    taken_ = heap_.back();
+    heap_.pop_back();
+    const std::string_view name = sourceName(taken_);
+    if (hasLast_ && name == last_) continue;  // listed twice
+    last_.assign(name);
+    hasLast_ = true;
+    entry->name = name;
+    return SearchStatus::kEntry;
+  }
+}
+
+SearchStatus PictureSearch::failure(std::string* err) {
+  failed_ = false;
+  more_ = false;
+  *err = error_;
+  return SearchStatus::kFailed;
 }
 
 }  // namespace mkani

@@ -3,12 +3,15 @@
 #define MKANI_SEARCH_PICTURE_SEARCH_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "search/directory_source.h"
 #include "search/name_order.h"
+#include "search/run_store.h"
 #include "search/wildcard.h"
 
 namespace mkani {
@@ -21,14 +24,17 @@ struct PictureEntry {
 enum class SearchStatus { kEntry, kNoEntry, kFailed };
 
 // Yields the names matching a pattern in compareNames order, each once, strictly increasing.
-// It holds at most about `budget` bytes of names: a listing too large for that is read again
-// for each further batch, starting above the last name yielded.
+// It holds at most `budget` bytes of names and their references. A listing too large for that
+// is read once, in sorted runs set aside in a RunStore and merged at the end; without a store,
+// or when setting a run aside fails, it is read again for each further batch instead, starting
+// above the last name yielded.
 class PictureSearch {
  public:
   // Room for a million names of twenty bytes; a process under 64 MiB with everything else.
   static constexpr size_t kDefaultBudget = size_t{36} << 20;
 
-  explicit PictureSearch(DirectorySource* dir, size_t budget = kDefaultBudget);
+  // Lists through `dir`, setting runs aside in `runs` when it is not null.
+  PictureSearch(DirectorySource* dir, RunStore* runs, size_t budget = kDefaultBudget);
 
   // Starts the search. Returns kEntry with the first match in *entry, kNoEntry when nothing
   // matches, or kFailed with the reason in *err when the directory cannot be listed.
@@ -36,40 +42,79 @@ class PictureSearch {
 
   // Returns kEntry with the next match in *entry, or kNoEntry after the last one. When the
   // listing failed part-way, it yields every match read before the failure and then returns
-  // kFailed with the reason in *err.
+  // kFailed with the reason in *err; so it does when a run set aside cannot be read back.
   SearchStatus next(PictureEntry* entry, std::string* err);
 
-  // Ends the search and gives back its memory.
+  // Ends the search and gives back its memory and its runs.
   void close();
 
   // Returns how many times the directory has been listed so far.
   int passes() const { return passes_; }
 
+  // Returns how many sorted runs were set aside.
+  size_t runs() const { return runs_.size(); }
+
  private:
-  // Reads one listing, keeping the smallest matches above last_ that fit the budget. Returns
-  // false with the reason in error_ when the listing failed; what was kept stays.
+  // A sorted run set aside: where it lies in the store, and how far it has been merged.
+  struct Run {
+    uint64_t at, end;                // the next unread byte, and the end of the run
+    std::unique_ptr<char[]> buffer;  // holds [pos, filled) of what was read
+    size_t size = 0, pos = 0, filled = 0;
+    std::string_view name;  // the run's smallest name not yet merged
+  };
+
+  // Reads one listing, keeping the matches above last_ (and below the cutoff) that fit the
+  // budget. Returns false with the reason in error_ when the listing failed; what was kept stays.
   bool readPass();
-  void add(std::string_view name);
+  // Adds `name` to the batch. Returns false when it does not fit, unless `force` (or the batch
+  // is empty), which grows the block past the budget.
+  bool add(std::string_view name, bool force);
+  // Moves the batch to a new block of `capacity` bytes.
+  void grow(size_t capacity);
+  // Sorts the batch and sets it aside as one run. Returns false when the store failed.
+  bool spill();
   // Keeps the smallest names filling half the budget; the rest are left for a later pass.
   void prune();
-  size_t usage() const { return names_.size() + refs_.size() * sizeof(NameRef); }
+  // Moves `run` on to its next name. Returns false with the reason in error_ when reading failed;
+  // run.name is empty after its last name.
+  bool advance(Run* run);
+  // Reads the first name of every run and readies the merge.
+  void startMerge();
+  SearchStatus nextMerged(PictureEntry* entry, std::string* err);
+  // Returns the current name of merge source `source`: a run, or the batch after the last run.
+  std::string_view sourceName(size_t source) const {
+    return source < runs_.size() ? runs_[source].name : batchName_;
+  }
+  SearchStatus failure(std::string* err);
+
+  NameRef* refs() const { return reinterpret_cast<NameRef*>(block_.get() + capacity_) - count_; }
 
   DirectorySource* dir_;
+  RunStore* store_;
   size_t budget_;
   Wildcard pattern_;
   int passes_ = 0;
 
-  std::vector<char> names_;    // the batch's name bytes
-  std::vector<NameRef> refs_;  // the batch, sorted once the pass is over
-  size_t pos_ = 0;             // next ref to yield
+  // The batch: name bytes from the front of the block, their references down from its end.
+  std::unique_ptr<char[]> block_;
+  size_t capacity_ = 0;
+  size_t used_ = 0;   // bytes of names
+  size_t count_ = 0;  // references, sorted once the pass is over
+  size_t pos_ = 0;    // next reference to yield
+
+  bool canSpill_;  // runs may be set aside in store_
+  std::vector<Run> runs_;
+  std::vector<size_t> heap_;    // runs_ with names left, smallest first; runs_.size() is the batch
+  size_t taken_ = SIZE_MAX;     // the source of the name yielded last, to move on from
+  std::string_view batchName_;  // the batch's smallest name not yet merged
 
   bool more_ = false;  // some match did not fit this batch: list again after it
   bool hasLast_ = false;
-  std::string last_;  // the greatest name of the batches before this one
+  std::string last_;  // the greatest name of the batches before this one, or the last merged
   bool hasCutoff_ = false;
   std::string cutoff_;  // this pass keeps only names below it
   bool failed_ = false;
-  std::string error_;
+  std::string error_;  // what failed, as the user reads it
 };
 
 }  // namespace mkani

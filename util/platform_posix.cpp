@@ -25,4 +25,21 @@ bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) 
   return true;
 }
 
+bool readAt(intptr_t handle, uint64_t offset, char* data, size_t size, size_t* got,
+            std::string* err) {
+  *got = 0;
+  while (*got < size) {
+    const ssize_t done = ::pread(static_cast<int>(handle), data + *got, size - *got,
+                                 static_cast<off_t>(offset + *got));
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) {
+      *err = systemError(errno);
+      return false;
+    }
+    if (done == 0) break;
+    *got += static_cast<size_t>(done);
+  }
+  return true;
+}
+
 }  // namespace mkani

@@ -34,4 +34,26 @@ bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) 
   return true;
 }
 
+bool readAt(intptr_t handle, uint64_t offset, char* data, size_t size, size_t* got,
+            std::string* err) {
+  *got = 0;
+  while (*got < size) {
+    const uint64_t at = offset + *got;
+    OVERLAPPED where = {};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const size_t left = size - *got;
+    const DWORD chunk = left > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(left);
+    DWORD done = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle), data + *got, chunk, &done, &where)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      *err = systemError(GetLastError());
+      return false;
+    }
+    if (done == 0) break;
+    *got += done;
+  }
+  return true;
+}
+
 }  // namespace mkani

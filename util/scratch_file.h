@@ -1,0 +1,35 @@
+// Scratch files in the current directory: the script before it replaces main.ani, and the
+// sorted runs of a listing too large to hold in memory.
+#ifndef MKANI_UTIL_SCRATCH_FILE_H_
+#define MKANI_UTIL_SCRATCH_FILE_H_
+
+#include <cstdint>
+#include <string>
+
+namespace mkani {
+
+// One scratch file: the platform's descriptor or handle and, when it has one, its name.
+struct ScratchFile {
+  static constexpr intptr_t kClosed = -1;
+  intptr_t handle = kClosed;
+  std::string name;  // "" while the file has no name
+};
+
+// Creates a new empty file in the current directory, open for reading and writing, that no
+// picture listing shows and no other run of mkani can open: unnamed where the platform allows
+// (Linux), else hidden under a name unique to this run. A `temporary` file never gets a name,
+// or loses it at once (on Windows, when closed). A lasting one is created with mode 0644 less
+// the umask. Returns false with the reason in *err, and the platform's code in errno (on
+// Windows, GetLastError()).
+bool createScratchFile(bool temporary, ScratchFile* file, std::string* err);
+
+// Gives a lasting scratch file that has no name yet a hidden name of its own, so that it can
+// be renamed; a file that has one keeps it. Returns false with the reason in *err.
+bool nameScratchFile(ScratchFile* file, std::string* err);
+
+// Closes the file when open and removes its name when it has one, ignoring failures.
+void removeScratchFile(ScratchFile* file);
+
+}  // namespace mkani
+
+#endif  // MKANI_UTIL_SCRATCH_FILE_H_

@@ -1,0 +1,98 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "util/platform.h"
+#include "util/scratch_file.h"
+
+namespace mkani {
+namespace {
+
+// A hidden name that no other process uses now: this process's id and a serial number. A file
+// left by an earlier run that had the same id is stepped over, never touched.
+std::string scratchName() {
+  static unsigned serial = 0;
+  return ".mkani-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
+}
+
+const int kNameAttempts = 1000;
+
+bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string name = scratchName();
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      file->handle = fd;
+      // A temporary file that cannot lose its name keeps it, to be removed at the end.
+      if (!temporary || ::unlink(name.c_str()) != 0) file->name = name;
+      return true;
+    }
+    if (errno != EEXIST) {
+      *err = systemError(errno);
+      return false;
+    }
+  }
+  *err = systemError(EEXIST);
+  return false;
+}
+
+#if defined(O_TMPFILE)
+// The path through which an unnamed file can be linked in without privileges.
+std::string procPath(intptr_t fd) {
+  return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// Returns true when the unnamed file `fd` can be given a name later: /proc is there.
+bool linkable(int fd) {
+  struct stat byPath, byFd;
+  return stat(procPath(fd).c_str(), &byPath) == 0 && fstat(fd, &byFd) == 0 &&
+         byPath.st_ino == byFd.st_ino && byPath.st_dev == byFd.st_dev;
+}
+#endif
+
+}  // namespace
+
+bool createScratchFile(bool temporary, ScratchFile* file, std::string* err) {
+#if defined(O_TMPFILE)
+  const int fd = ::open(".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    if (temporary || linkable(fd)) {
+      file->handle = fd;
+      return true;
+    }
+    ::close(fd);
+  } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    *err = systemError(errno);  // not a file system without unnamed files: a real failure
+    return false;
+  }
+#endif
+  return createNamed(temporary, file, err);
+}
+
+bool nameScratchFile(ScratchFile* file, std::string* err) {
+#if defined(O_TMPFILE)
+  for (int attempt = 0; file->name.empty() && attempt < kNameAttempts; ++attempt) {
+    std::string name = scratchName();
+    if (linkat(AT_FDCWD, procPath(file->handle).c_str(), AT_FDCWD, name.c_str(),
+               AT_SYMLINK_FOLLOW) == 0) {
+      file->name = name;
+    } else if (errno != EEXIST) {
+      *err = systemError(errno);
+      return false;
+    }
+  }
+#endif
+  if (file->name.empty()) *err = systemError(EEXIST);
+  return !file->name.empty();
+}
+
+void removeScratchFile(ScratchFile* file) {
+  if (file->handle != ScratchFile::kClosed) ::close(static_cast<int>(file->handle));
+  if (!file->name.empty()) ::unlink(file->name.c_str());
+  file->handle = ScratchFile::kClosed;
+  file->name.clear();
+}
+
+}  // namespace mkani
