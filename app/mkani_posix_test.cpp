@@ -1,12 +1,22 @@
-// The mkani executable where POSIX systems can fail it.
+// The mkani executable where POSIX systems can fail it or its surroundings turn hostile.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include "test/test_util.h"
 
 namespace mkani {
 namespace {
+
+// Returns how many entries the current directory holds.
+long entries() {
+  auto listing = std::filesystem::directory_iterator(".");
+  return std::distance(begin(listing), end(listing));
+}
 
 TEST(MkaniPosixTest, FailuresAreReportedWithStatusTwo) {
   ScopedTempDir dir;
@@ -24,25 +34,102 @@ TEST(MkaniPosixTest, FailuresAreReportedWithStatusTwo) {
   EXPECT_EQ(lockedFile.status, 2);
   EXPECT_EQ(lockedFile.err, "mkani: cannot write main.ani: Permission denied\n");
   EXPECT_EQ(readFile("main.ani"), "old");
+  EXPECT_EQ(entries(), 2);
+
+  // A folder that takes no new file, but whose script may be written: rewritten in place.
+  ASSERT_EQ(chmod("main.ani", 0666), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+  ToolRun inPlace = runToolAfter("", true);
+  EXPECT_EQ(inPlace.status, 0);
+  EXPECT_EQ(picturesIn(readFile("main.ani")), std::vector<std::string>{"a.jpg"});
 
   ASSERT_EQ(chmod(dir.path().c_str(), 0311), 0);  // may enter, may not list
   ToolRun unreadable = runToolAfter("", true);
   EXPECT_EQ(unreadable.status, 2);
   EXPECT_EQ(unreadable.out, "");  // not taken for an empty folder
   EXPECT_EQ(unreadable.err, "mkani: cannot read the current directory: Permission denied\n");
+}
 
-  // A file size limit stands in for a full disk.
-  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  ASSERT_EQ(unlink("main.ani"), 0);
-  for (int i = 0; i < 100; ++i) writeFile("picture number " + std::to_string(i) + ".jpg");
-  ToolRun tooBig = runToolAfter("ulimit -f 2; trap \"\" XFSZ");
-  EXPECT_EQ(tooBig.status, 2);
-  EXPECT_EQ(tooBig.out, "");
-  EXPECT_EQ(tooBig.err, "mkani: cannot write main.ani: File too large\n");
+TEST(MkaniPosixTest, SurvivesItsSurroundings) {
+  ScopedTempDir dir;
+  // Names long enough to outgrow the first block of names, and a script past 50 KiB.
+  for (int i = 0; i < 6000; ++i) writeFile(std::string(190, 'p') + std::to_string(i) + ".jpg");
+  writeFile("main.ani", "old");
+  const struct {
+    const char* setup;
+    std::string err;
+  } keepOld[] = {
+    {"ulimit -f 100", "mkani: cannot write main.ani: File too large\n"},
+#if !defined(MKANI_SANITIZE)  // the sanitizers reserve far more address space than this
+    {"ulimit -v 30000", "mkani: out of memory\n"},
+#endif
+  };
+  for (const auto& c : keepOld) {
+    ToolRun run = runToolAfter(c.setup);
+    EXPECT_EQ(run.status, 2) << c.setup;
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(readFile("main.ani"), "old");
+    EXPECT_EQ(entries(), 6001);  // no scratch file left
+  }
+#if !defined(MKANI_SANITIZE)
+  EXPECT_EQ(runToolAfter("ulimit -v 65536").status, 0);
+#endif
 
-  ToolRun fullOutput = runToolAfter("rm a.jpg picture*; exec >/dev/full");
-  EXPECT_EQ(fullOutput.status, 2);
-  EXPECT_EQ(fullOutput.err, "mkani: cannot write to standard output: No space left on device\n");
+  for (int i = 0; i < 6000; ++i)
+    std::filesystem::remove(std::string(190, 'p') + std::to_string(i) + ".jpg");
+  ASSERT_EQ(mkfifo("pipe", 0600), 0);
+  const std::string broken = "exec 3<>pipe; exec 1>pipe 3<&-";  // a pipe nobody reads
+  ToolRun noReader = runToolAfter(broken);
+  EXPECT_EQ(noReader.status, 2);
+  EXPECT_EQ(noReader.err, "mkani: cannot write to standard output: Broken pipe\n");
+  EXPECT_EQ(runToolAfter("exec 1>&-").status, 1);
+
+  writeFile("a\nb.jpg");
+  writeFile("c.jpg");
+  for (const char* setup : {"exec 3<>pipe; exec 2>pipe 3<&-", "exec 2>&-"}) {
+    EXPECT_EQ(runToolAfter(setup).status, 2) << setup;  // the skipped name, said or not
+    EXPECT_EQ(picturesIn(readFile("main.ani")), std::vector<std::string>{"c.jpg"}) << setup;
+    EXPECT_EQ(readFile("main.ani").find("skipped"), std::string::npos);
+  }
+}
+
+TEST(MkaniPosixTest, ReadersAndKillsFindTheOldScriptOrTheNewOneWhole) {
+  ScopedTempDir dir;
+  for (int i = 0; i < 20000; ++i) writeFile("frame_" + std::to_string(i) + ".jpg");
+  ASSERT_EQ(runTool().status, 0);
+  const std::string fresh = readFile("main.ani"), old(100000, 'o');
+  auto start = [] {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl(MKANI_EXE, MKANI_EXE, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  };
+  writeFile("main.ani", old);
+  const pid_t reader = start();
+  int status = 0, torn = 0;
+  do {
+    const std::string seen = readFile("main.ani");
+    torn += seen != old && seen != fresh;
+  } while (waitpid(reader, &status, WNOHANG) == 0);
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(readFile("main.ani"), fresh);
+
+  // Killed the moment the folder changes, or after so many looks at it.
+  for (int looks : {0, 10, 1000, 100000}) {
+    writeFile("main.ani", old);
+    struct stat before, now;
+    ASSERT_EQ(stat(".", &before), 0);
+    const pid_t killed = start();
+    for (int i = 0;
+         i < looks && stat(".", &now) == 0 && now.st_mtim.tv_nsec == before.st_mtim.tv_nsec; ++i) {
+    }
+    kill(killed, SIGKILL);
+    waitpid(killed, &status, 0);
+    const std::string left = readFile("main.ani");
+    EXPECT_TRUE(left == old || left == fresh) << looks << " looks: " << left.size() << " bytes";
+  }
 }
 
 TEST(MkaniPosixTest, ListsLinksAndNamesAsRawBytes) {

@@ -1,15 +1,17 @@
-// The mkani executable where Windows can fail it.
+// The mkani executable where Windows can fail it, and the names it gives Windows pictures.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
+#include <set>
 
+#include "search/ansi_name_win32.h"
 #include "test/test_util.h"
 
 namespace mkani {
 namespace {
 
-TEST(MkaniWin32Test, ScriptThatCannotBeWrittenStaysAsItWas) {
+TEST(MkaniWin32Test, ScriptThatCannotBeReplacedStaysAsItWas) {
   ScopedTempDir dir;
   writeFile("a.jpg");
   writeFile("main.ani", "old");
@@ -19,7 +21,29 @@ TEST(MkaniWin32Test, ScriptThatCannotBeWrittenStaysAsItWas) {
   EXPECT_EQ(readOnly.out, "");
   EXPECT_EQ(readOnly.err, "mkani: cannot write main.ani: it is read-only\r\n");
   EXPECT_EQ(readFile("main.ani"), "old");
-  ASSERT_TRUE(SetFileAttributesA("main.ani", FILE_ATTRIBUTE_NORMAL));
+  ASSERT_TRUE(SetFileAttributesA("main.ani", FILE_ATTRIBUTE_HIDDEN));
+
+  // Held open by a program that lets others read and write it but not replace it; then by one
+  // that lets it be replaced, and goes on reading the old script.
+  for (const DWORD share : {FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}) {
+    const HANDLE held = CreateFileA("main.ani", GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ToolRun run = runTool();
+    char seen[8] = {};
+    DWORD got = 0;
+    ReadFile(held, seen, sizeof seen, &got, nullptr);
+    CloseHandle(held);
+    EXPECT_EQ(std::string(seen, got), "old");
+    const bool replaced = share & FILE_SHARE_DELETE;
+    EXPECT_EQ(run.status, replaced ? 0 : 2);
+    EXPECT_EQ(run.err, replaced ? "" : "mkani: cannot write main.ani: it is in use\r\n");
+    EXPECT_EQ(readFile("main.ani") == "old", !replaced);
+  }
+  EXPECT_EQ(GetFileAttributesA("main.ani") & FILE_ATTRIBUTE_HIDDEN, 0x2u);  // as it was
+  auto entries = std::filesystem::directory_iterator(".");
+  EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);  // no scratch file left
 
   std::filesystem::remove("main.ani");
   std::filesystem::create_directory("main.ani");
@@ -28,6 +52,33 @@ TEST(MkaniWin32Test, ScriptThatCannotBeWrittenStaysAsItWas) {
   EXPECT_EQ(directory.status, 2);
   EXPECT_EQ(directory.err, "mkani: cannot write main.ani: it is a directory\r\n");
   EXPECT_EQ(readFile("main.ani/inside"), "kept");
+}
+
+TEST(MkaniWin32Test, EveryNameInTheScriptOpensItsOwnPicture) {
+  ScopedTempDir dir;
+  const wchar_t* names[] = {L"日本.jpg", L"Ωmega.JPG", L"Omega.JPG",
+                            L"café.jpg", L"plain.jpg", L"Ärger.jpg"};
+  for (size_t i = 0; i < 6; ++i) {
+    const HANDLE file = CreateFileW(names[i], GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD done;
+    WriteFile(file, &i, sizeof i, &done, nullptr);
+    CloseHandle(file);
+  }
+  ASSERT_EQ(runTool().status, 0);
+  const std::vector<std::string> listed = picturesIn(readFile("main.ani"));
+  std::set<std::string> opened;
+  for (const std::string& name : listed) opened.insert(readFile(name));
+  EXPECT_EQ(listed.size(), 6u);
+  EXPECT_EQ(opened.size(), 6u);
+  EXPECT_EQ(opened.count("<missing>"), 0u);
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), "caf\xe9.jpg"), 1);  // its own 1252 bytes
+
+  std::string name;
+  EXPECT_EQ(ansiName(L"日本.jpg", L"", &name), DirectorySource::kUnwritable);
+  EXPECT_EQ(name, "\xe6\x97\xa5\xe6\x9c\xac.jpg");  // UTF-8, for the message
+  EXPECT_EQ(ansiName(L"Ωmega.JPG", L"_MEG~1.JPG", &name), DirectorySource::kName);
+  EXPECT_EQ(name, "_MEG~1.JPG");
 }
 
 }  // namespace

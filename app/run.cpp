@@ -77,20 +77,30 @@ int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
   std::string searchError;
   bool failed = false;
 
-  // Moves on from `status` to the next entry that can stand on a picture line, naming and
-  // skipping each one that cannot.
+  // Names the picture `name` and why it cannot stand in the script, and leaves it out.
+  auto skip = [&](std::string_view name, const char* why) {
+    console->errorLine(kProgram + "skipped " + quoted(name) + ": " + why + " cannot stand in " +
+                       ScriptWriter::kFileName);
+    failed = true;
+  };
+  // Moves on from `status` to the next entry that can stand on a picture line.
   auto writable = [&](SearchStatus status) {
     while (status == SearchStatus::kEntry && !fitsOnPictureLine(entry.name)) {
-      console->errorLine(kProgram + "skipped " + quoted(entry.name) +
-                         ": a name holding a line break cannot stand in " +
-                         ScriptWriter::kFileName);
-      failed = true;
+      skip(entry.name, "a name holding a line break");
       status = search.next(&entry, &searchError);
     }
     return status;
   };
 
   SearchStatus status = writable(search.first(kPattern, &entry, &searchError));
+  for (const std::string& name : search.unwritable()) {
+    skip(name, "a name outside the ANSI code page, without a short name,");
+  }
+  if (search.unwritableCount() > search.unwritable().size()) {
+    console->errorLine(kProgram + "skipped " +
+                       std::to_string(search.unwritableCount() - search.unwritable().size()) +
+                       " more such names");
+  }
   if (status != SearchStatus::kEntry) {
     search.close();
     if (status == SearchStatus::kFailed) {

@@ -60,22 +60,26 @@ TEST(RunTest, ListsEveryMatchingEntryInNameOrder) {
   EXPECT_EQ(script.substr(script.size() - 7), "EOF\r\n\r\n");  // nothing of the old file
 }
 
-TEST(RunTest, NamesWithLineBreaksAreSkippedAndReported) {
+TEST(RunTest, NamesThatCannotStandInTheScriptAreSkippedAndReported) {
   ScopedTempDir dir;
-  FakeDirectory some({"a\nb.jpg", "c.jpg", "d\r.jpg"});
+  FakeDirectory some({"a\nb.jpg", "c.jpg", "d\r.jpg", "?x.jpg"});
   CaptureConsole console;
   EXPECT_EQ(runHere(&console, &some), kExitFailed);
   EXPECT_EQ(picturesIn(readFile("main.ani")), Lines{"c.jpg"});
   EXPECT_NE(readFile("main.ani").find("\t\t0\r\n10\r\n\r\nEOFL"), std::string::npos);  // n = 1
   const std::string why = ": a name holding a line break cannot stand in main.ani";
-  EXPECT_EQ(console.err,
-            (Lines{"mkani: skipped \"a\\nb.jpg\"" + why, "mkani: skipped \"d\\r.jpg\"" + why}));
+  EXPECT_EQ(console.err, (Lines{"mkani: skipped \"a\\nb.jpg\"" + why,
+                                "mkani: skipped \"?x.jpg\": a name outside the ANSI code page, "
+                                "without a short name, cannot stand in main.ani",
+                                "mkani: skipped \"d\\r.jpg\"" + why}));
 
   fs::remove("main.ani");
-  FakeDirectory none({"a\nb.jpg", "d\r.jpg"});
+  FakeDirectory none({"a\nb.jpg"});
+  for (int i = 0; i < 102; ++i) none.listings[0].push_back("?" + std::to_string(i) + ".jpg");
   CaptureConsole noneConsole;
   EXPECT_EQ(runHere(&noneConsole, &none), kExitFailed);  // pictures there, none writable: no script
-  EXPECT_EQ(noneConsole.err.size(), 2u);
+  EXPECT_EQ(noneConsole.err.size(), 102u);
+  EXPECT_EQ(noneConsole.err.back(), "mkani: skipped 2 more such names");
   EXPECT_TRUE(noneConsole.out.empty());
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }

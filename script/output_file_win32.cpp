@@ -84,12 +84,18 @@ bool DiskOutputFile::close(std::string* err) {
 
 bool DiskOutputFile::replace(std::string* err) {
   if (inPlace_) return true;
-  // ReplaceFileA keeps the old file's attributes; a new file is shown, not hidden.
-  const bool ok = GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES
-                      ? ReplaceFileA(path_.c_str(), file_.name.c_str(), nullptr,
-                                     REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                      : SetFileAttributesA(file_.name.c_str(), FILE_ATTRIBUTE_NORMAL) &&
-                            MoveFileExA(file_.name.c_str(), path_.c_str(), 0);
+  // The new file takes the old one's attributes (a new one is shown, not hidden); ReplaceFileA
+  // keeps the rest of what the old one had. It wants whole paths.
+  const DWORD old = GetFileAttributesA(path_.c_str());
+  char from[MAX_PATH], to[MAX_PATH];
+  const bool ok =
+      SetFileAttributesA(file_.name.c_str(),
+                         old == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : old) &&
+      GetFullPathNameA(file_.name.c_str(), MAX_PATH, from, nullptr) - 1 < MAX_PATH - 1 &&
+      GetFullPathNameA(path_.c_str(), MAX_PATH, to, nullptr) - 1 < MAX_PATH - 1 &&
+      (old == INVALID_FILE_ATTRIBUTES
+           ? MoveFileExA(from, to, 0)
+           : ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
   if (!ok) {
     *err = fileFailure(GetLastError());
     return false;

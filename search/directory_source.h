@@ -10,7 +10,7 @@ namespace mkani {
 
 class DirectorySource {
  public:
-  enum Status { kName, kEnd, kFailed };
+  enum Status { kName, kUnwritable, kEnd, kFailed };
 
   virtual ~DirectorySource() = default;
 
@@ -19,8 +19,10 @@ class DirectorySource {
   // when the directory cannot be read; there is then no pass to close.
   virtual bool open(const char* pattern, std::string* err) = 0;
 
-  // Returns kName with *name set to the next name (valid until the next call), kEnd when the
-  // pass has yielded every name, or kFailed with *err set to the reason when reading failed.
+  // Returns kName with *name set to the next name (valid until the next call); kUnwritable with
+  // *name set to the name of an entry that no name in the script could open, as the user reads
+  // it (UTF-8); kEnd when the pass has yielded every name; or kFailed with *err set to the
+  // reason when reading failed.
   virtual Status read(std::string_view* name, std::string* err) = 0;
 
   // Ends the pass that open started. Returns false and sets *err to the reason on failure.

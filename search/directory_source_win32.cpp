@@ -1,13 +1,54 @@
 #include <windows.h>
 
+#include "search/ansi_name_win32.h"
 #include "search/directory_source.h"
 #include "util/platform.h"
 
 namespace mkani {
+namespace {
+
+// Converts `wide` to code page `codePage`; sets *lossy when a character had no equivalent there.
+void convert(UINT codePage, const wchar_t* wide, std::string* out, BOOL* lossy) {
+  const DWORD flags = lossy ? WC_NO_BEST_FIT_CHARS : 0;
+  const int room = WideCharToMultiByte(codePage, flags, wide, -1, nullptr, 0, nullptr, nullptr);
+  out->resize(static_cast<size_t>(room > 0 ? room : 1));
+  const int size = WideCharToMultiByte(codePage, flags, wide, -1, &(*out)[0], room, nullptr, lossy);
+  out->resize(size > 0 ? static_cast<size_t>(size) - 1 : 0);  // less the terminating NUL
+}
+
+// Returns true when `name` ends in `suffix`, ASCII letter case ignored; `suffix` is lower case.
+bool endsWith(const wchar_t* name, const std::wstring& suffix) {
+  const size_t size = wcslen(name);
+  if (size < suffix.size()) return false;
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    wchar_t c = name[size - suffix.size() + i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+DirectorySource::Status ansiName(const wchar_t* longName, const wchar_t* shortName,
+                                 std::string* name) {
+  BOOL lossy = FALSE;
+  convert(CP_ACP, longName, name, &lossy);
+  if (!lossy) return DirectorySource::kName;
+  if (*shortName) {
+    convert(CP_ACP, shortName, name, nullptr);
+    return DirectorySource::kName;
+  }
+  convert(CP_UTF8, longName, name, nullptr);
+  return DirectorySource::kUnwritable;
+}
+
 struct DiskDirectorySource::Pass {
   HANDLE find;
-  WIN32_FIND_DATAA data;
-  bool pending;  // data holds a name that read has not yielded yet
+  WIN32_FIND_DATAW data;
+  bool pending;         // data holds an entry that read has not yielded yet
+  std::wstring suffix;  // what a long name must end in: the pattern after its star
+  std::string name;     // the name yielded last
 };
 
 DiskDirectorySource::~DiskDirectorySource() {
@@ -17,7 +58,11 @@ DiskDirectorySource::~DiskDirectorySource() {
 
 bool DiskDirectorySource::open(const char* pattern, std::string* err) {
   Pass* pass = new Pass;
-  pass->find = FindFirstFileA(pattern, &pass->data);
+  const std::wstring wide(pattern, pattern + strlen(pattern));  // the pattern is ASCII
+  for (size_t i = wide.find(L'*') + 1; i < wide.size(); ++i) {
+    pass->suffix += wide[i] >= L'A' && wide[i] <= L'Z' ? wide[i] - L'A' + L'a' : wide[i];
+  }
+  pass->find = FindFirstFileW(wide.c_str(), &pass->data);
   pass->pending = pass->find != INVALID_HANDLE_VALUE;
   if (!pass->pending && GetLastError() != ERROR_FILE_NOT_FOUND) {
     *err = systemError(GetLastError());
@@ -29,15 +74,22 @@ bool DiskDirectorySource::open(const char* pattern, std::string* err) {
 }
 
 DirectorySource::Status DiskDirectorySource::read(std::string_view* name, std::string* err) {
-  if (pass_->find == INVALID_HANDLE_VALUE) return kEnd;
-  if (!pass_->pending && !FindNextFileA(pass_->find, &pass_->data)) {
-    if (GetLastError() == ERROR_NO_MORE_FILES) return kEnd;
-    *err = systemError(GetLastError());
-    return kFailed;
+  for (;;) {
+    if (pass_->find == INVALID_HANDLE_VALUE) return kEnd;
+    if (!pass_->pending && !FindNextFileW(pass_->find, &pass_->data)) {
+      if (GetLastError() == ERROR_NO_MORE_FILES) return kEnd;
+      *err = systemError(GetLastError());
+      return kFailed;
+    }
+    pass_->pending = false;
+    // The search also matches through the short 8.3 alias ("a.jpgx" for "*.jpg"): the long name
+    // decides.
+    if (!endsWith(pass_->data.cFileName, pass_->suffix)) continue;
+    const Status status =
+        ansiName(pass_->data.cFileName, pass_->data.cAlternateFileName, &pass_->name);
+    *name = pass_->name;
+    return status;
   }
-  pass_->pending = false;
-  *name = pass_->data.cFileName;
-  return kName;
 }
 
 bool DiskDirectorySource::close(std::string* err) {

@@ -81,11 +81,22 @@ bool PictureSearch::readPass() {
     error_ = "cannot read the current directory: " + reason;
     return false;
   }
+  // A pass over the whole listing, the first or the one after runs failed, notes what it
+  // cannot yield.
+  if (!hasLast_) {
+    unwritable_.clear();
+    unwritableCount_ = 0;
+  }
   std::string_view name;
   DirectorySource::Status status;
   bool spillFailed = false;
-  while ((status = dir_->read(&name, &reason)) == DirectorySource::kName) {
+  while ((status = dir_->read(&name, &reason)) == DirectorySource::kName ||
+         status == DirectorySource::kUnwritable) {
     if (!pattern_.matches(name)) continue;
+    if (status == DirectorySource::kUnwritable) {
+      if (!hasLast_ && unwritableCount_++ < kMostUnwritable) unwritable_.emplace_back(name);
+      continue;
+    }
     if (hasLast_ && compareNames(name, last_) <= 0) continue;
     if (hasCutoff_ && compareNames(name, cutoff_) >= 0) {
       more_ = true;

@@ -54,6 +54,12 @@ class PictureSearch {
   // Returns how many sorted runs were set aside.
   size_t runs() const { return runs_.size(); }
 
+  // Once `first` has returned: the matches that no name in the script could open, as the user
+  // reads them (at most kMostUnwritable of them), and how many there were in all.
+  static constexpr size_t kMostUnwritable = 100;
+  const std::vector<std::string>& unwritable() const { return unwritable_; }
+  size_t unwritableCount() const { return unwritableCount_; }
+
  private:
   // A sorted run set aside: where it lies in the store, and how far it has been merged.
   struct Run {
@@ -113,6 +119,8 @@ class PictureSearch {
   std::string last_;  // the greatest name of the batches before this one, or the last merged
   bool hasCutoff_ = false;
   std::string cutoff_;  // this pass keeps only names below it
+  std::vector<std::string> unwritable_;
+  size_t unwritableCount_ = 0;
   bool failed_ = false;
   std::string error_;  // what failed, as the user reads it
 };

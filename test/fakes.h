@@ -29,7 +29,7 @@ struct FakeDirectory : DirectorySource {
     if (passes - 1 == failReadAtPass && read_ == failReadAfter) return kFailed;
     if (read_ == listing->size()) return kEnd;
     *name = (*listing)[read_++];
-    return kName;
+    return (*name)[0] == '?' ? kUnwritable : kName;  // as a name no ANSI name can open
   }
 
   bool close(std::string* err) override {
