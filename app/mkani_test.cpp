@@ -11,11 +11,13 @@ namespace fs = std::filesystem;
 namespace mkani {
 namespace {
 
-TEST(MkaniTest, AsksForHelpOrVersionTouchNothingAndOtherArgumentsChangeNothing) {
+TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
   ScopedTempDir dir;
-  writeFile("b.jpg");
-  fs::create_directory("sub");
-  writeFile("sub/c.jpg");
+  for (const char* name : {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg",
+                           "photo.jpeg", "a.jpg.bak", ".jpg", "album.jpg/c.jpg"}) {
+    fs::create_directory("album.jpg");
+    writeFile(name);
+  }
   writeFile("main.ani", "hand-tuned");
   const fs::file_time_type old = fs::last_write_time("main.ani") - std::chrono::hours(24);
   fs::last_write_time("main.ani", old);
@@ -31,32 +33,32 @@ TEST(MkaniTest, AsksForHelpOrVersionTouchNothingAndOtherArgumentsChangeNothing) 
     EXPECT_EQ(std::count(asked.out.begin(), asked.out.end(), '\n'), words[2] == 'v' ? 2 : 8);
     EXPECT_EQ(readFile("main.ani"), "hand-tuned");
     EXPECT_EQ(fs::last_write_time("main.ani"), old);
-    auto entries = fs::directory_iterator(".");
-    EXPECT_EQ(std::distance(begin(entries), fs::directory_iterator()), 3);
+    EXPECT_EQ(entryCount(), 9);
   }
 
-  ToolRun plain = runTool();
-  EXPECT_EQ(plain.status, 0);
-  EXPECT_EQ(plain.out + plain.err, "");
+  for (const char* args : {"", "album.jpg *.png --help -o other.ani", "--help --version", "-h x"}) {
+    ToolRun ignored = runTool(args);
+    EXPECT_EQ(ignored.status, 0) << args;
+    EXPECT_EQ(ignored.out + ignored.err, "");
+    EXPECT_EQ(picturesIn(readFile("main.ani")),
+              (std::vector<std::string>{".jpg", "album.jpg", "Beach.JPG", "holiday.2.jpg",
+                                        "my trip; day 1.jpg", "sunset.jpg"}));
+    EXPECT_EQ(readFile("other.ani") + readFile("album.jpg/main.ani"), "<missing><missing>");
+  }
+
+  // No picture: one line, and the old script keeps its bytes and its time.
+  fs::remove_all("album.jpg");
+  for (const char* name :
+       {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg", ".jpg"})
+    fs::remove(name);
+  fs::last_write_time("main.ani", old);
   const std::string script = readFile("main.ani");
-  EXPECT_EQ(picturesIn(script), std::vector<std::string>{"b.jpg"});
-  for (const char* args : {"sub *.png --help -o other.ani", "--help --version", "-h x"}) {
-    fs::remove("main.ani");
-    ToolRun busy = runTool(args);
-    EXPECT_EQ(busy.status, 0) << args;
-    EXPECT_EQ(busy.out + busy.err, "");
-    EXPECT_EQ(readFile("main.ani"), script);
-    EXPECT_EQ(readFile("other.ani") + readFile("sub/main.ani"), "<missing><missing>");
-  }
-
-  writeFile("b.jpg.txt");
-  fs::remove("b.jpg");
-  fs::remove("main.ani");
   ToolRun none = runTool("x.jpg");
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.out, "No *.jpg files in current directory!" + end);
   EXPECT_EQ(none.err, "");
-  EXPECT_EQ(readFile("main.ani"), "<missing>");
+  EXPECT_EQ(readFile("main.ani"), script);
+  EXPECT_EQ(fs::last_write_time("main.ani"), old);
 }
 
 }  // namespace

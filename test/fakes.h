@@ -13,67 +13,55 @@
 
 namespace mkani {
 
+// Lists `listings[pass]` (the last one again in later passes); a name that begins with '?'
+// comes as one no name in the script could open.
 struct FakeDirectory : DirectorySource {
   FakeDirectory(std::vector<std::string> names = {}) : listings{std::move(names)} {}
-
   bool open(const char* /*pattern*/, std::string* err) override {
-    const int pass = passes++;
-    listing = &listings[std::min<size_t>(pass, listings.size() - 1)];
+    listing = &listings[std::min<size_t>(passes, listings.size() - 1)];
     read_ = 0;
     *err = "Permission denied";
-    return isOpen = pass != failOpenAtPass;
+    return isOpen = passes++ != failOpenAtPass;
   }
-
   Status read(std::string_view* name, std::string* err) override {
     *err = "Input/output error";
     if (passes - 1 == failReadAtPass && read_ == failReadAfter) return kFailed;
     if (read_ == listing->size()) return kEnd;
     *name = (*listing)[read_++];
-    return (*name)[0] == '?' ? kUnwritable : kName;  // as a name no ANSI name can open
+    return (*name)[0] == '?' ? kUnwritable : kName;
   }
-
   bool close(std::string* err) override {
-    isOpen = false;
     *err = "Bad file descriptor";
-    return !failClose;
+    return !(isOpen = false) && !failClose;
   }
 
-  std::vector<std::vector<std::string>> listings;  // one per pass; the last one repeats
-  int failOpenAtPass = -1;                         // passes count from 0
-  int failReadAtPass = -1;
-  size_t failReadAfter = 0;  // names read in that pass before it fails
-  bool failClose = false;
+  std::vector<std::vector<std::string>> listings;
+  int failOpenAtPass = -1, failReadAtPass = -1;  // passes count from 0
+  size_t failReadAfter = 0;                      // names read in that pass before it fails
+  bool failClose = false, isOpen = false;
   int passes = 0;
-  bool isOpen = false;
-
- private:
   const std::vector<std::string>* listing = nullptr;
   size_t read_ = 0;
 };
 
+// Runs set aside in memory; the calls fail where the test says.
 struct FakeRunStore : RunStore {
   bool create(std::string* err) override { return !failCreate || fail(err); }
   bool append(const char* data, size_t size, std::string* err) override {
     if (appends++ == failAppendAt) return fail(err);
-    bytes.append(data, size);
-    return true;
+    return bytes.append(data, size), true;
   }
-  bool read(uint64_t offset, char* data, size_t size, size_t* got, std::string* err) override {
+  bool read(uint64_t at, char* data, size_t size, size_t* got, std::string* err) override {
     if (reads++ == failReadAt) return fail(err);
-    *got = std::min<size_t>(size, bytes.size() - offset);
-    std::memcpy(data, bytes.data() + offset, *got);
-    return true;
+    *got = std::min<size_t>(size, bytes.size() - at);
+    return std::memcpy(data, bytes.data() + at, *got), true;
   }
   void remove() override { bytes.clear(); }
-  bool fail(std::string* err) {
-    *err = "No space left on device";
-    return false;
-  }
+  bool fail(std::string* err) { return *err = "No space left on device", false; }
 
   std::string bytes;
   bool failCreate = false;
-  int failAppendAt = -1, failReadAt = -1;  // calls count from 0
-  int appends = 0, reads = 0;
+  int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0;  // calls count from 0
 };
 
 // The script's file on disk, failing at the step `failAt` names: "write", "close" or "replace".
@@ -88,10 +76,7 @@ struct FaultyFile : DiskOutputFile {
   bool replace(std::string* err) override {
     return failAt != "replace" ? DiskOutputFile::replace(err) : fail(err);
   }
-  bool fail(std::string* err) {
-    *err = "Input/output error";
-    return false;
-  }
+  bool fail(std::string* err) { return *err = "Input/output error", false; }
   std::string failAt;
 };
 

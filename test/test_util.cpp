@@ -11,20 +11,18 @@ namespace mkani {
 
 ScopedTempDir::ScopedTempDir() {
   std::random_device random;
-  fs::path path;
   do {
-    path = fs::temp_directory_path() / ("mkani-test-" + std::to_string(random()));
+    path = (fs::temp_directory_path() / ("mkani-test-" + std::to_string(random()))).string();
   } while (!fs::create_directory(path));
-  path_ = path.string();
-  previous_ = fs::current_path().string();
-  fs::current_path(path_);
+  previous = fs::current_path().string();
+  fs::current_path(path);
 }
 
 ScopedTempDir::~ScopedTempDir() {
-  fs::current_path(previous_);
+  fs::current_path(previous);
   std::error_code ignored;
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);  // tests take some
-  fs::remove_all(path_, ignored);
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);  // tests take some
+  fs::remove_all(path, ignored);
 }
 
 void writeFile(const std::string& name, const std::string& contents) {
@@ -39,6 +37,11 @@ std::string readFile(const std::string& name) {
   return data.str();
 }
 
+long entryCount() {
+  auto entries = fs::directory_iterator(".");
+  return std::distance(begin(entries), end(entries));
+}
+
 std::vector<std::string> picturesIn(const std::string& text) {
   std::vector<std::string> names;
   const size_t listEnd = text.find("\r\nEOJ\r\n");
@@ -47,15 +50,6 @@ std::vector<std::string> picturesIn(const std::string& text) {
     names.push_back(text.substr(line, tabs - line));
   }
   return names;
-}
-
-bool CaptureConsole::printLine(std::string_view line, std::string* error) {
-  if (!stdoutError.empty()) {
-    *error = stdoutError;
-    return false;
-  }
-  out.emplace_back(line);
-  return true;
 }
 
 }  // namespace mkani

@@ -10,14 +10,10 @@
 namespace mkani {
 
 // A new empty folder, the current directory while the object lives, then removed.
-class ScopedTempDir {
- public:
+struct ScopedTempDir {
   ScopedTempDir();
   ~ScopedTempDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_, previous_;
+  std::string path, previous;
 };
 
 // Creates or replaces the file `name` with `contents`.
@@ -25,6 +21,9 @@ void writeFile(const std::string& name, const std::string& contents = "");
 
 // Returns the bytes of the file `name`, or "<missing>" when it cannot be read.
 std::string readFile(const std::string& name);
+
+// Returns how many entries the current directory holds.
+long entryCount();
 
 // Returns the names on the picture lines of the script `text`, in order.
 std::vector<std::string> picturesIn(const std::string& text);
@@ -43,15 +42,17 @@ ToolRun runTool(const std::string& args = "");
 
 // POSIX only: the same, through sh after the shell commands `setup`, and as the user nobody
 // with `unprivileged` when the tests run as root.
-ToolRun runToolAfter(const std::string& setup, bool unprivileged = false);
+ToolRun runToolAfter(const std::string& setup, bool unprivileged = false,
+                     const std::string& args = "");
 
-// A console that keeps what it is given; printLine fails when `stdoutError` is set.
+// A console that keeps what it is given.
 struct CaptureConsole : Console {
-  bool printLine(std::string_view line, std::string* err) override;
+  bool printLine(std::string_view line, std::string* /*err*/) override {
+    out.emplace_back(line);
+    return true;
+  }
   void errorLine(std::string_view line) override { err.emplace_back(line); }
-
   std::vector<std::string> out, err;
-  std::string stdoutError;
 };
 
 }  // namespace mkani
