@@ -27,9 +27,14 @@ class StdConsole : public Console {
 };
 
 // Readies the process for a run: gives each closed standard stream a harmless stand-in, so that
-// no file the run opens takes its place, and has writes to a broken pipe or past the file size
-// limit fail with a reason instead of ending the process. Returns false when it could not.
+// no file the run opens takes its place; has writes to a broken pipe or past the file size
+// limit fail with a reason instead of ending the process; and has a request to stop (a signal,
+// Ctrl-C) end it with kStopMessage and status 2, its scratch file removed. Returns false when
+// it could not.
 bool prepareProcess();
+
+// What a stopped run says on standard error, before its line end.
+extern const char kStopMessage[];
 
 // The usage's last line: where this platform's user reads more.
 extern const char kMoreHelp[];

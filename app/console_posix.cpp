@@ -7,8 +7,12 @@
 
 #include "app/console.h"
 #include "util/platform.h"
+#include "util/scratch_file.h"
 
 namespace mkani {
+
+const char kStopMessage[] = "mkani: stopped by a signal";
+
 namespace {
 
 // A line and its end in one write, so that lines from other programs cannot cut in; a line too
@@ -21,6 +25,15 @@ bool writeLine(int fd, std::string_view line, std::string* err) {
   std::memcpy(text, line.data(), line.size());
   text[line.size()] = '\n';
   return writeAll(fd, text, line.size() + 1, err);
+}
+
+// Ends a run that a signal asked to stop, with the status of a failed run, as far as that is
+// safe in a signal handler.
+void stop(int /*signal*/) {
+  removeScratchOnStop();
+  (void)!::write(STDERR_FILENO, kStopMessage, sizeof kStopMessage - 1);
+  (void)!::write(STDERR_FILENO, "\n", 1);
+  _exit(2);
 }
 
 }  // namespace
@@ -43,7 +56,19 @@ bool prepareProcess() {
     // missing, takes no write either.
     if (::open("/dev/null", O_RDWR) != fd && ::open("/", O_RDONLY) != fd) return false;
   }
-  return signal(SIGPIPE, SIG_IGN) != SIG_ERR && signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+  if (signal(SIGPIPE, SIG_IGN) == SIG_ERR || signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return false;
+  struct sigaction onStop = {};
+  onStop.sa_handler = stop;
+  sigfillset(&onStop.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction was;
+    // A signal the caller ignores (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &was) != 0 ||
+        (was.sa_handler != SIG_IGN && sigaction(signal, &onStop, nullptr) != 0)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace mkani

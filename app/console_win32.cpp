@@ -4,8 +4,12 @@
 
 #include "app/console.h"
 #include "util/platform.h"
+#include "util/scratch_file.h"
 
 namespace mkani {
+
+const char kStopMessage[] = "mkani: stopped by Ctrl-C or Ctrl-Break";
+
 namespace {
 
 // A line and its CR LF in one write, so that lines from other programs cannot cut in; a line
@@ -26,6 +30,15 @@ bool writeLine(DWORD stream, std::string_view line, std::string* err) {
   return writeAll(to, text, line.size() + 2, err);
 }
 
+// Ends a run that Ctrl-C, Ctrl-Break or the closing console asked to stop. Runs in a thread of
+// its own.
+BOOL WINAPI stop(DWORD /*event*/) {
+  removeScratchOnStop();
+  std::string ignored;
+  writeLine(STD_ERROR_HANDLE, kStopMessage, &ignored);
+  ExitProcess(2);  // the status of a failed run
+}
+
 }  // namespace
 
 const char kMoreHelp[] = "See README.md beside mkani.exe for the details.";
@@ -40,7 +53,8 @@ void StdConsole::errorLine(std::string_view line) {
 }
 
 bool prepareProcess() {
-  return true;  // a closed handle is never reused, and no signal ends a write
+  // A closed handle is never reused, and no signal ends a write.
+  return SetConsoleCtrlHandler(stop, TRUE);
 }
 
 }  // namespace mkani

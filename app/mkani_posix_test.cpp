@@ -1,4 +1,5 @@
 // The mkani executable where POSIX systems can fail it or its surroundings turn hostile.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,99 +11,98 @@
 namespace mkani {
 namespace {
 
-TEST(MkaniPosixTest, FailuresAreReportedWithStatusTwo) {
-  ScopedTempDir dir;
-  ASSERT_EQ(symlink("nowhere", "gone.jpg"), 0);
-  writeFile("\xe9t\xe9.JPG");
-  writeFile(".hidden.jpg");
-  ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);  // may read, may not write
-  ToolRun readOnly = runToolAfter(":", /*unprivileged=*/true);
-  EXPECT_EQ(readOnly.status, 2);
-  EXPECT_EQ(readOnly.out, "");
-  EXPECT_EQ(readOnly.err, "mkani: cannot write main.ani: Permission denied\n");
-
-  ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
-  writeFile("main.ani", "old");
-  ASSERT_EQ(chmod("main.ani", 0444), 0);
-  ToolRun lockedFile = runToolAfter(":", true);
-  EXPECT_EQ(lockedFile.status, 2);
-  EXPECT_EQ(lockedFile.err, "mkani: cannot write main.ani: Permission denied\n");
-  EXPECT_EQ(readFile("main.ani"), "old");
-  EXPECT_EQ(entryCount(), 4);
-
-  // A folder that takes no new file, but whose script may be written: rewritten in place.
-  ASSERT_EQ(chmod("main.ani", 0666), 0);
-  ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
-  EXPECT_EQ(runToolAfter(":", true).status, 0);
-  EXPECT_EQ(picturesIn(readFile("main.ani")),
-            (std::vector<std::string>{".hidden.jpg", "gone.jpg", "\xe9t\xe9.JPG"}));
-
-  ASSERT_EQ(chmod(dir.path.c_str(), 0311), 0);  // may enter, may not list
-  ToolRun unreadable = runToolAfter(":", true);
-  EXPECT_EQ(unreadable.status, 2);
-  EXPECT_EQ(unreadable.out, "");  // not taken for an empty folder
-  EXPECT_EQ(unreadable.err, "mkani: cannot read the current directory: Permission denied\n");
-}
-
-TEST(MkaniPosixTest, SurvivesItsSurroundings) {
+TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   ScopedTempDir dir;
   // Names long enough to outgrow the first block of names, and a script past 50 KiB.
-  const std::string name(190, 'p');
-  for (int i = 0; i < 6000; ++i) writeFile(name + std::to_string(i) + ".jpg");
-  writeFile("main.ani", "old");
-  std::vector<std::pair<const char*, std::string>> keepOld = {
-      {"ulimit -f 100", "mkani: cannot write main.ani: File too large\n"}};
+  for (int i = 0; i < 6000; ++i) writeFile(std::string(190, 'p') + std::to_string(i) + ".jpg");
+  ASSERT_EQ(symlink("nowhere", "gone.jpg"), 0);
+  writeFile("\xe9t\xe9.JPG");
+  ASSERT_EQ(runToolAfter("umask 0").str(), "0||");
+  const std::string fresh = readFile("main.ani");
+  EXPECT_EQ(picturesIn(fresh)[6001], "\xe9t\xe9.JPG");  // raw bytes, after the link
+  struct stat st;
+  EXPECT_EQ(stat("main.ani", &st) == 0 ? st.st_mode : 0, S_IFREG | 0644u);
+  const std::string denied = "2||mkani: cannot write main.ani: Permission denied\n";
+  const std::string refused = "2||mkani: cannot write main.ani: it is ";
+  const std::string pipe = "mkfifo p; exec 3<>p; exec ";  // then a pipe nobody reads: "3<&-"
+  const struct {
+    std::string setup;
+    bool nobody;
+    const char* args;
+    std::string outcome, script;  // what the run ends in, and what main.ani then holds
+  } cases[] = {
+    {"rm main.ani; chmod 555 .", true, "", denied, "<missing>"},
+    {"chmod 777 .; echo old >main.ani; chmod 444 main.ani", true, "", denied, "old\n"},
+    {"chmod 666 main.ani; chmod 555 .", true, "", "0||", fresh},  // rewritten in place
+    {"chmod 311 .", true, "", "2||mkani: cannot read the current directory: Permission denied\n",
+     fresh},
+    {"chmod 755 .; echo old >main.ani; ulimit -f 100", false, "",
+     "2||mkani: cannot write main.ani: File too large\n", "old\n"},
 #if !defined(MKANI_SANITIZE)  // the sanitizers reserve far more address space than this
-  keepOld.push_back({"ulimit -v 30000", "mkani: out of memory\n"});
-  EXPECT_EQ(runToolAfter("ulimit -v 65536").status, 0);
+    {"ulimit -v 30000", false, "", "2||mkani: out of memory\n", "old\n"},
+    {"ulimit -v 65536", false, "", "0||", fresh},
 #endif
-  for (const auto& [setup, err] : keepOld) {
-    writeFile("main.ani", "old");
-    ToolRun run = runToolAfter(setup);
-    EXPECT_EQ(run.status, 2) << setup;
-    EXPECT_EQ(run.err, err);
-    EXPECT_EQ(readFile("main.ani"), "old");
-    EXPECT_EQ(entryCount(), 6001);  // no scratch file left
+    {"chmod 444 main.ani; " + pipe + "2>p 3<&-", true, "", "2||", fresh},  // no death by SIGPIPE
+    {"rm p; " + pipe + ">p 3<&-", false, "--version",
+     "2||mkani: cannot write to standard output: Broken pipe\n", fresh},
+    {"rm p; exec >&-", false, "--version", "0||", fresh},
+    // Refused before anything is created, and nothing is written through.
+    {"rm main.ani; ln -s gone.jpg main.ani", false, "", refused + "a symbolic link\n", "<missing>"},
+    {"rm main.ani; mkfifo main.ani", false, "", refused + "not a regular file\n", ""},
+    {"rm main.ani; mknod main.ani c 1 3", false, "", refused + "not a regular file\n", ""},
+    {"rm main.ani; mkdir main.ani", false, "", refused + "a directory\n", ""},
+    // A replaced script keeps its mode and owner; a name linked to it keeps the old bytes.
+    {"rmdir main.ani; echo old >main.ani; chmod 600 main.ani; chown 65534:65534 main.ani; "
+     "ln main.ani partner",
+     false, "", "0||", fresh},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(runToolAfter(c.setup, c.nobody, c.args).str(), c.outcome) << c.setup;
+    EXPECT_TRUE(c.script.empty() || readFile("main.ani") == c.script) << c.setup;
+    EXPECT_EQ(entryCount(".mkani-"), 0) << c.setup;  // no scratch file left
   }
+  ASSERT_EQ(stat("main.ani", &st), 0);
+  EXPECT_EQ(st.st_mode + st.st_uid + st.st_gid, (S_IFREG | 0600u) + 2 * 65534u);
+  EXPECT_EQ(readFile("partner"), "old\n");
 
-  for (int i = 0; i < 6000; ++i) std::remove((name + std::to_string(i) + ".jpg").c_str());
-  ASSERT_EQ(mkfifo("pipe", 0600), 0);
-  const std::string broken = "exec 3<>pipe; exec 1>pipe 3<&-";  // a pipe nobody reads
-  ToolRun noReader = runToolAfter(broken);
-  EXPECT_EQ(noReader.status, 2);
-  EXPECT_EQ(noReader.err, "mkani: cannot write to standard output: Broken pipe\n");
-  EXPECT_EQ(runToolAfter("exec 1>&-").status, 1);
-
+  // Run with standard error closed, the message of a skipped name goes nowhere, least of all
+  // into the script.
   writeFile("a\nb.jpg");
-  writeFile("c.jpg");
-  for (const char* setup : {"exec 3<>pipe; exec 2>pipe 3<&-", "exec 2>&-"}) {
-    EXPECT_EQ(runToolAfter(setup).status, 2) << setup;  // the skipped name, said or not
-    EXPECT_EQ(picturesIn(readFile("main.ani")), std::vector<std::string>{"c.jpg"}) << setup;
-    EXPECT_EQ(readFile("main.ani").find("skipped"), std::string::npos);
-  }
+  ASSERT_EQ(runToolAfter("exec 2>&-").status, 2);
+  EXPECT_EQ(readFile("main.ani"), fresh);
 }
 
-TEST(MkaniPosixTest, ReadersAndKillsFindTheOldScriptOrTheNewOneWhole) {
+TEST(MkaniPosixTest, AStopSignalEndsTheRunInOneLineWithTheOldScriptKept) {
   ScopedTempDir dir;
-  for (int i = 0; i < 10000; ++i) writeFile("frame_" + std::to_string(i) + ".jpg");
+  for (int i = 0; i < 20000; ++i) writeFile("frame_" + std::to_string(i) + ".jpg");
   ASSERT_EQ(runTool().status, 0);
-  const std::string fresh = readFile("main.ani"), old(100000, 'o');
-  // Killed after so many reads of main.ani, or read until the run ends: never a torn script.
-  for (int reads : {0, 3, 30, 1 << 30}) {
-    writeFile("main.ani", old);
+  const std::string fresh = readFile("main.ani"), err = dir.path + ".err";
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    writeFile("main.ani", "old");
     const pid_t child = fork();
-    if (child == 0) execl(MKANI_EXE, MKANI_EXE, static_cast<char*>(nullptr));
-    int status, torn = 0;
-    for (int i = 0; i < reads && waitpid(child, &status, WNOHANG) == 0; ++i) {
-      const std::string seen = readFile("main.ani");
-      torn += seen != old && seen != fresh;
+    if (child == 0) {
+      dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+      execl(MKANI_EXE, MKANI_EXE, static_cast<char*>(nullptr));
     }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    const std::string left = readFile("main.ani");
-    EXPECT_EQ(torn + (left != old && left != fresh), 0) << reads << " reads";
+    // Stopped once it catches the signal (or, on a fast machine, done before).
+    const std::string status = "/proc/" + std::to_string(child) + "/status";
+    int exit = 0;
+    for (std::string text; waitpid(child, &exit, WNOHANG) == 0;) {
+      const size_t caught = (text = readFile(status)).find("SigCgt:");
+      if (caught == std::string::npos) continue;
+      if (std::stoull(text.substr(caught + 8, 16), nullptr, 16) >> (signal - 1) & 1) {
+        kill(child, signal);
+        waitpid(child, &exit, 0);
+        break;
+      }
+    }
+    const bool stopped = WIFEXITED(exit) && WEXITSTATUS(exit) == 2;
+    EXPECT_TRUE(stopped || (WIFEXITED(exit) && WEXITSTATUS(exit) == 0)) << signal;
+    EXPECT_EQ(readFile(err), stopped ? "mkani: stopped by a signal\n" : "");
+    EXPECT_TRUE(readFile("main.ani") == (stopped ? "old" : fresh));
+    EXPECT_EQ(entryCount(".mkani-"), 0);  // no scratch file left
   }
-  EXPECT_EQ(readFile("main.ani"), fresh);  // the last run, read to its end
+  std::remove(err.c_str());
 }
 
 }  // namespace

@@ -8,65 +8,62 @@
 namespace mkani {
 namespace {
 
-using Lines = std::vector<std::string>;
+// A console that keeps what it is given, a line each: "out: LINE" or "err: LINE".
+struct StringConsole : Console {
+  bool printLine(std::string_view line, std::string* /*err*/) override {
+    text += "out: " + std::string(line) + "\n";
+    return true;
+  }
+  void errorLine(std::string_view line) override { text += "err: " + std::string(line) + "\n"; }
+  std::string text;
+};
 
-// Runs on `dir` in the current directory, telling `console`.
-int runOn(DirectorySource* dir, CaptureConsole* console) {
+// Runs on `dir` in the current directory; returns the exit status and what the run said.
+std::string runOn(DirectorySource* dir) {
   DiskOutputFile file;
-  return run(dir, &file, console);
+  StringConsole console;
+  const int status = run(dir, &file, &console);
+  return std::to_string(status) + "\n" + console.text;
 }
 
 TEST(RunTest, NamesThatCannotStandInTheScriptAreSkippedAndReported) {
   ScopedTempDir dir;
   FakeDirectory some({"a\nb.jpg", "c.jpg", "d\r.jpg", "?x.jpg"});
-  CaptureConsole console;
-  EXPECT_EQ(runOn(&some, &console), kExitFailed);
-  EXPECT_EQ(picturesIn(readFile("main.ani")), Lines{"c.jpg"});
-  EXPECT_NE(readFile("main.ani").find("\t\t0\r\n10\r\n\r\nEOFL"), std::string::npos);  // n = 1
-  const std::string why = ": a name holding a line break cannot stand in main.ani";
-  EXPECT_EQ(console.err, (Lines{"mkani: skipped \"a\\nb.jpg\"" + why,
-                                "mkani: skipped \"?x.jpg\": a name outside the ANSI code page, "
-                                "without a short name, cannot stand in main.ani",
-                                "mkani: skipped \"d\\r.jpg\"" + why}));
+  const std::string why = "\": a name holding a line break cannot stand in main.ani\n";
+  EXPECT_EQ(runOn(&some), "2\nerr: mkani: skipped \"a\\nb.jpg" + why +
+                              "err: mkani: skipped \"?x.jpg\": a name outside the ANSI code page, "
+                              "without a short name, cannot stand in main.ani\n"
+                              "err: mkani: skipped \"d\\r.jpg" +
+                              why);
+  EXPECT_EQ(readFile("main.ani").substr(58, 12), "c.jpg\t\t;0 \r\n");
+  EXPECT_EQ(picturesIn(readFile("main.ani")).size(), 1u);
 
-  // Pictures there, none writable: no script, and no word of an empty folder.
-  FakeDirectory none({"a\nb.jpg", "\x01\x7f\\\"\t\n.jpg"});
+  // Pictures there, none writable: no script, and no word of an empty folder; past a hundred
+  // names no name could open, the rest are counted.
+  FakeDirectory none({"\x01\x7f\\\"\t\n.jpg"});
   for (int i = 0; i < 102; ++i) none.listings[0].push_back("?" + std::to_string(i) + ".jpg");
-  CaptureConsole noneConsole;
   ASSERT_EQ(std::remove("main.ani"), 0);
-  EXPECT_EQ(runOn(&none, &noneConsole), kExitFailed);
-  EXPECT_EQ(noneConsole.err.size(), 103u);
-  EXPECT_EQ(noneConsole.err[0], "mkani: skipped \"\\x01\\x7f\\\\\\\"\\t\\n.jpg\"" + why);
-  EXPECT_EQ(noneConsole.err.back(), "mkani: skipped 2 more such names");
-  EXPECT_TRUE(noneConsole.out.empty());
+  const std::string said = runOn(&none),
+                    first = "2\nerr: mkani: skipped \"\\x01\\x7f\\\\\\\"\\t\\n.jpg" + why;
+  EXPECT_EQ(said.substr(0, first.size()), first);  // control bytes spelled out
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 103);
+  EXPECT_EQ(said.substr(said.size() - 33), "mkani: skipped 2 more such names\n");
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
-TEST(RunTest, ListingFailures) {
+TEST(RunTest, AListingThatFailsPartWayLeavesAShortScriptAndSaysSo) {
   ScopedTempDir dir;
   for (size_t after : {2, 1}) {
     FakeDirectory partial({"b.jpg", "a.jpg", "c.jpg"});
     partial.failReadAtPass = 0;
     partial.failReadAfter = after;
-    CaptureConsole console;
-    EXPECT_EQ(runOn(&partial, &console), kExitFailed);
-    EXPECT_EQ(picturesIn(readFile("main.ani")),
-              (after == 2 ? Lines{"a.jpg", "b.jpg"} : Lines{"b.jpg"}));
-    EXPECT_EQ(console.err,
-              Lines{"mkani: cannot read the current directory: Input/output error; "
-                    "main.ani lists only the " +
-                    std::string(after == 2 ? "2 pictures" : "1 picture") + " read before it"});
-    EXPECT_TRUE(console.out.empty());
+    EXPECT_EQ(runOn(&partial),
+              "2\nerr: mkani: cannot read the current directory: Input/output "
+              "error; main.ani lists only the " +
+                  std::string(after == 2 ? "2 pictures" : "1 picture") + " read before it\n");
+    EXPECT_EQ(picturesIn(readFile("main.ani")).back(), "b.jpg");
+    EXPECT_EQ(picturesIn(readFile("main.ani")).size(), after);
   }
-
-  ASSERT_EQ(std::remove("main.ani"), 0);
-  FakeDirectory locked({"a.jpg"});
-  locked.failOpenAtPass = 0;
-  CaptureConsole refused;
-  EXPECT_EQ(runOn(&locked, &refused), kExitFailed);
-  EXPECT_EQ(refused.err, Lines{"mkani: cannot read the current directory: Permission denied"});
-  EXPECT_TRUE(refused.out.empty());  // not taken for an empty folder
-  EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ bool DiskOutputFile::replace(std::string* err) {
     *err = systemError(errno);
     return false;
   }
-  file_.name.clear();
+  releaseScratchName(&file_);
   return true;
 }
 

@@ -100,7 +100,7 @@ bool DiskOutputFile::replace(std::string* err) {
     *err = fileFailure(GetLastError());
     return false;
   }
-  file_.name.clear();
+  releaseScratchName(&file_);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "test/test_util.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -37,9 +38,11 @@ std::string readFile(const std::string& name) {
   return data.str();
 }
 
-long entryCount() {
-  auto entries = fs::directory_iterator(".");
-  return std::distance(begin(entries), end(entries));
+long entryCount(const std::string& prefix) {
+  return std::count_if(
+      fs::directory_iterator("."), fs::directory_iterator(), [&](const auto& entry) {
+        return entry.path().filename().string().compare(0, prefix.size(), prefix) == 0;
+      });
 }
 
 std::vector<std::string> picturesIn(const std::string& text) {

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
-
 namespace mkani {
 
 // A new empty folder, the current directory while the object lives, then removed.
@@ -22,8 +20,8 @@ void writeFile(const std::string& name, const std::string& contents = "");
 // Returns the bytes of the file `name`, or "<missing>" when it cannot be read.
 std::string readFile(const std::string& name);
 
-// Returns how many entries the current directory holds.
-long entryCount();
+// Returns how many entries of the current directory have names that begin with `prefix`.
+long entryCount(const std::string& prefix = "");
 
 // Returns the names on the picture lines of the script `text`, in order.
 std::vector<std::string> picturesIn(const std::string& text);
@@ -32,6 +30,8 @@ std::vector<std::string> picturesIn(const std::string& text);
 struct ToolRun {
   int status;
   std::string out, err;
+  // Returns "status|out|err", to compare a whole run at once.
+  std::string str() const { return std::to_string(status) + "|" + out + "|" + err; }
 };
 
 // The line end of the executable's standard output and error on this platform.
@@ -44,16 +44,6 @@ ToolRun runTool(const std::string& args = "");
 // with `unprivileged` when the tests run as root.
 ToolRun runToolAfter(const std::string& setup, bool unprivileged = false,
                      const std::string& args = "");
-
-// A console that keeps what it is given.
-struct CaptureConsole : Console {
-  bool printLine(std::string_view line, std::string* /*err*/) override {
-    out.emplace_back(line);
-    return true;
-  }
-  void errorLine(std::string_view line) override { err.emplace_back(line); }
-  std::vector<std::string> out, err;
-};
 
 }  // namespace mkani
 

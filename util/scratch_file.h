@@ -30,6 +30,14 @@ bool nameScratchFile(ScratchFile* file, std::string* err);
 // Closes the file when open and removes its name when it has one, ignoring failures.
 void removeScratchFile(ScratchFile* file);
 
+// Forgets the name of `file`, which now names another file: the scratch file was renamed over
+// it.
+void releaseScratchName(ScratchFile* file);
+
+// Removes the name of the lasting scratch file that this process is writing, if it has one.
+// The one call here that is safe in a signal handler (on Windows, in another thread).
+void removeScratchOnStop();
+
 }  // namespace mkani
 
 #endif  // MKANI_UTIL_SCRATCH_FILE_H_

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include "util/platform.h"
 #include "util/scratch_file.h"
@@ -19,14 +20,28 @@ std::string scratchName() {
 
 const int kNameAttempts = 1000;
 
+// The lasting scratch file's name, for a signal handler: set whole before it is marked pending.
+char pendingName[64];
+volatile std::sig_atomic_t pending = 0;
+
+void track(ScratchFile* file, const std::string& name) {
+  file->name = name;
+  pending = 0;
+  pendingName[name.copy(pendingName, sizeof pendingName - 1)] = '\0';
+  pending = 1;
+}
+
 bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string name = scratchName();
     const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
       file->handle = fd;
-      // A temporary file that cannot lose its name keeps it, to be removed at the end.
-      if (!temporary || ::unlink(name.c_str()) != 0) file->name = name;
+      if (!temporary) {
+        track(file, name);
+      } else if (::unlink(name.c_str()) != 0) {
+        file->name = name;  // a temporary file that cannot lose its name: removed at the end
+      }
       return true;
     }
     if (errno != EEXIST) {
@@ -77,7 +92,7 @@ bool nameScratchFile(ScratchFile* file, std::string* err) {
     std::string name = scratchName();
     if (linkat(AT_FDCWD, procPath(file->handle).c_str(), AT_FDCWD, name.c_str(),
                AT_SYMLINK_FOLLOW) == 0) {
-      file->name = name;
+      track(file, name);
     } else if (errno != EEXIST) {
       *err = systemError(errno);
       return false;
@@ -92,7 +107,16 @@ void removeScratchFile(ScratchFile* file) {
   if (file->handle != ScratchFile::kClosed) ::close(static_cast<int>(file->handle));
   if (!file->name.empty()) ::unlink(file->name.c_str());
   file->handle = ScratchFile::kClosed;
+  releaseScratchName(file);
+}
+
+void releaseScratchName(ScratchFile* file) {
+  pending = 0;
   file->name.clear();
+}
+
+void removeScratchOnStop() {
+  if (pending) ::unlink(pendingName);
 }
 
 }  // namespace mkani
