@@ -2,68 +2,102 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "test/fakes.h"
 #include "test/test_util.h"
 
 namespace mkani {
 namespace {
 
-// A console that keeps what it is given, a line each: "out: LINE" or "err: LINE".
-struct StringConsole : Console {
+// A console that keeps the lines it is given: "out: LINE" or "err: LINE".
+struct LineConsole : Console {
   bool printLine(std::string_view line, std::string* /*err*/) override {
-    text += "out: " + std::string(line) + "\n";
+    lines.push_back("out: " + std::string(line));
     return true;
   }
-  void errorLine(std::string_view line) override { text += "err: " + std::string(line) + "\n"; }
-  std::string text;
+  void errorLine(std::string_view line) override { lines.push_back("err: " + std::string(line)); }
+  std::vector<std::string> lines;
 };
 
-// Runs on `dir` in the current directory; returns the exit status and what the run said.
-std::string runOn(DirectorySource* dir) {
-  DiskOutputFile file;
-  StringConsole console;
-  const int status = run(dir, &file, &console);
-  return std::to_string(status) + "\n" + console.text;
-}
-
-TEST(RunTest, NamesThatCannotStandInTheScriptAreSkippedAndReported) {
+TEST(RunTest, SkippedNamesAndAListingThatFailsPartWayAreReported) {
   ScopedTempDir dir;
-  FakeDirectory some({"a\nb.jpg", "c.jpg", "d\r.jpg", "?x.jpg"});
-  const std::string why = "\": a name holding a line break cannot stand in main.ani\n";
-  EXPECT_EQ(runOn(&some), "2\nerr: mkani: skipped \"a\\nb.jpg" + why +
-                              "err: mkani: skipped \"?x.jpg\": a name outside the ANSI code page, "
-                              "without a short name, cannot stand in main.ani\n"
-                              "err: mkani: skipped \"d\\r.jpg" +
-                              why);
-  EXPECT_EQ(readFile("main.ani").substr(58, 12), "c.jpg\t\t;0 \r\n");
-  EXPECT_EQ(picturesIn(readFile("main.ani")).size(), 1u);
-
-  // Pictures there, none writable: no script, and no word of an empty folder; past a hundred
-  // names no name could open, the rest are counted.
-  FakeDirectory none({"\x01\x7f\\\"\t\n.jpg"});
-  for (int i = 0; i < 102; ++i) none.listings[0].push_back("?" + std::to_string(i) + ".jpg");
-  ASSERT_EQ(std::remove("main.ani"), 0);
-  const std::string said = runOn(&none),
-                    first = "2\nerr: mkani: skipped \"\\x01\\x7f\\\\\\\"\\t\\n.jpg" + why;
-  EXPECT_EQ(said.substr(0, first.size()), first);  // control bytes spelled out
-  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 103);
-  EXPECT_EQ(said.substr(said.size() - 33), "mkani: skipped 2 more such names\n");
+  const std::string skipped = "err: mkani: skipped \"", stand = " cannot stand in main.ani";
+  // The listing fails before its last name: after two pictures or one, a name with a line break
+  // and a hundred and two that no name could open; or after the line break alone, when nothing
+  // is written and nothing is said of an empty folder.
+  for (const size_t pictures : {2, 1, 0}) {
+    FakeDirectory dir({"b.jpg", "\x01\\\"\t\n.jpg"});
+    for (int i = 0; i < 102 && pictures > 0; ++i) dir.names.push_back("?" + std::to_string(i) + ".jpg");
+    dir.names.insert(dir.names.end(), {"a.jpg", "c.jpg"});
+    if (pictures < 2) dir.names.erase(dir.names.begin());
+    dir.failReadAtPass = 0;
+    dir.failReadAfter = pictures > 0 ? dir.names.size() - 1 : 1;
+    DiskOutputFile file;
+    LineConsole console;
+    std::remove("main.ani");
+    EXPECT_EQ(run(&dir, &file, &console), kExitFailed);
+    const std::vector<std::string>& said = console.lines;
+    EXPECT_EQ(said[0], skipped + "\\x01\\\\\\\"\\t\\n.jpg\": a name holding a line break" + stand);
+    EXPECT_EQ(said.size(), pictures > 0 ? 103u : 2u);
+    EXPECT_EQ(said.back(), "err: mkani: cannot read the current directory: Input/output error" +
+                               std::string(pictures == 0 ? "" : "; main.ani lists only the ") +
+                               (pictures == 2   ? "2 pictures read before it"
+                                : pictures == 1 ? "1 picture read before it"
+                                                : ""));
+    EXPECT_EQ(picturesIn(readFile("main.ani")).size(), pictures);
+    if (pictures == 0) continue;
+    EXPECT_EQ(said[1],
+              skipped + "?0.jpg\": a name outside the ANSI code page, without a short name," + stand);
+    EXPECT_EQ(said[101], "err: mkani: skipped 2 more such names");
+  }
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
-TEST(RunTest, AListingThatFailsPartWayLeavesAShortScriptAndSaysSo) {
+// The mkani executable as users run it.
+TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
   ScopedTempDir dir;
-  for (size_t after : {2, 1}) {
-    FakeDirectory partial({"b.jpg", "a.jpg", "c.jpg"});
-    partial.failReadAtPass = 0;
-    partial.failReadAfter = after;
-    EXPECT_EQ(runOn(&partial),
-              "2\nerr: mkani: cannot read the current directory: Input/output "
-              "error; main.ani lists only the " +
-                  std::string(after == 2 ? "2 pictures" : "1 picture") + " read before it\n");
-    EXPECT_EQ(picturesIn(readFile("main.ani")).back(), "b.jpg");
-    EXPECT_EQ(picturesIn(readFile("main.ani")).size(), after);
+  std::filesystem::create_directory("album.jpg");
+  for (const char* name : {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg",
+                           "photo.jpeg", "a.jpg.bak", ".jpg", "album.jpg/c.jpg", "main.ani"}) {
+    writeFile(name, "hand-tuned");
   }
+  const std::filesystem::file_time_type old =
+      std::filesystem::last_write_time("main.ani") - std::chrono::hours(24);
+  std::filesystem::last_write_time("main.ani", old);
+  const std::string end = kLineEnd;
+  for (const std::string words : {"--help", "-h", "\"/?\"", "--version"}) {
+    ToolRun asked = runTool(words);
+    const bool version = words == "--version";
+    const std::string first = version ? "mkani " MKANI_VERSION : "Usage: mkani";
+    const std::string last = version ? "MIT License: free to use, change and share." : kMoreHelp;
+    EXPECT_EQ(asked.str().substr(0, first.size() + end.size() + 2), "0|" + first + end);
+    EXPECT_EQ(asked.str().substr(asked.str().size() - last.size() - end.size() - 1),
+              last + end + "|");
+    EXPECT_EQ(std::count(asked.out.begin(), asked.out.end(), '\n'), version ? 2 : 8);
+    EXPECT_EQ(readFile("main.ani") + asked.err, "hand-tuned");
+    EXPECT_EQ(std::filesystem::last_write_time("main.ani"), old);
+    EXPECT_EQ(entryCount(), 9);
+  }
+
+  for (const char* args : {"", "album.jpg *.png --help -o other.ani", "--help --version", "-h x"}) {
+    EXPECT_EQ(runTool(args).str(), "0||") << args;
+    EXPECT_EQ(picturesIn(readFile("main.ani")),
+              (std::vector<std::string>{".jpg", "album.jpg", "Beach.JPG", "holiday.2.jpg",
+                                        "my trip; day 1.jpg", "sunset.jpg"}));
+    EXPECT_EQ(entryCount(), 9);  // no other.ani, nothing left behind
+  }
+
+  // No picture: one line, and the old script keeps its bytes and its time.
+  std::filesystem::remove_all("album.jpg");
+  for (const char* name :
+       {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg", ".jpg"})
+    std::filesystem::remove(name);
+  std::filesystem::last_write_time("main.ani", old);
+  const std::string script = readFile("main.ani");
+  EXPECT_EQ(runTool("x.jpg").str(), "1|No *.jpg files in current directory!" + end + "|");
+  EXPECT_EQ(readFile("main.ani"), script);
+  EXPECT_EQ(std::filesystem::last_write_time("main.ani"), old);
 }
 
 }  // namespace

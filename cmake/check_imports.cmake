@@ -3,6 +3,7 @@
 set(allowed
   KERNEL32.dll:CloseHandle KERNEL32.dll:CreateFileA KERNEL32.dll:CreateSemaphoreW
   KERNEL32.dll:DeleteCriticalSection KERNEL32.dll:DeleteFileA KERNEL32.dll:EnterCriticalSection
+  KERNEL32.dll:ExitProcess KERNEL32.dll:SetConsoleCtrlHandler
   KERNEL32.dll:FindClose KERNEL32.dll:FindFirstFileW KERNEL32.dll:FindNextFileW
   KERNEL32.dll:FormatMessageA KERNEL32.dll:FreeLibrary KERNEL32.dll:GetCurrentProcessId
   KERNEL32.dll:GetCurrentThreadId KERNEL32.dll:GetFileAttributesA KERNEL32.dll:GetFileType

@@ -1,9 +1,9 @@
 # Writes OUTPUT, CHANGELOG.md in the form of a Debian change log, which Debian's tools read:
 # a "## X.Y.Z (YYYY-MM-DD)" heading becomes an entry, each "- " item a "  * " one, wrapped to
 # fit 80 columns.
-# A semicolon would split CMake's lists: it stands as \x01 until written out.
+# A semicolon would split CMake's lists: it stands as <semicolon> until written out.
 file(READ ${CHANGELOG} text)
-string(REPLACE ";" "\x01" text "${text}")
+string(REPLACE ";" "<semicolon>" text "${text}")
 string(REPLACE "\n" ";" lines "${text}")
 set(out "")
 set(entry "")
@@ -42,5 +42,5 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 flush_item()
-string(REPLACE "\x01" ";" out "${out}${entry}")
+string(REPLACE "<semicolon>" ";" out "${out}${entry}")
 file(WRITE ${OUTPUT} "${out}")

@@ -1,6 +1,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 #include <cerrno>
 
@@ -21,9 +24,41 @@ std::string openFailure(const char* path, int error) {
   return systemError(error);
 }
 
+#if defined(__linux__)
+// Returns true when `error` says that an extended attribute cannot be set here: one that the
+// process may not set (security.*, trusted.*) or that the file system does not hold.
+bool notSettable(int error) {
+  return error == EPERM || error == EACCES || error == ENOTSUP || error == ERANGE;
+}
+
+// Copies the extended attributes of the file `from` to the file `to`: access control lists,
+// labels, a user's notes; those that change meanwhile or that cannot be set here are left.
+bool copyAttributes(int from, int to, std::string* err) {
+  const ssize_t room = flistxattr(from, nullptr, 0);
+  std::string names(room > 0 ? static_cast<size_t>(room) : 0, '\0'), value;
+  const ssize_t size = room > 0 ? flistxattr(from, &names[0], names.size()) : 0;
+  for (size_t at = 0; size > 0 && at < static_cast<size_t>(size); at = names.find('\0', at) + 1) {
+    const char* name = names.c_str() + at;
+    const ssize_t length = fgetxattr(from, name, nullptr, 0);
+    value.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    if (length < 0 || fgetxattr(from, name, &value[0], value.size()) != length) continue;
+    if (fsetxattr(to, name, value.data(), value.size(), 0) != 0 && !notSettable(errno)) {
+      *err = systemError(errno);
+      return false;
+    }
+  }
+  return true;
+}
+#endif
+
 // Gives the new file `fd` what the old one had: its owner and group where the process may
-// (as root), and its permission bits.
-bool takeOver(int fd, const struct stat& old, std::string* err) {
+// (as root), its permission bits and, on Linux, its extended attributes.
+bool takeOver(int fd, int oldFd, const struct stat& old, std::string* err) {
+#if defined(__linux__)
+  if (!copyAttributes(oldFd, fd, err)) return false;
+#else
+  (void)oldFd;
+#endif
   if (fchown(fd, old.st_uid, old.st_gid) != 0) {
     if (errno != EPERM) {
       *err = systemError(errno);
@@ -62,18 +97,18 @@ bool DiskOutputFile::open(const char* path, std::string* err) {
     *err = "it is not a regular file";
     ok = false;
   } else if (!createScratchFile(false, &file_, err)) {
-    const bool denied = errno == EACCES || errno == EPERM;
-    // A folder that takes no new file: rewrite the old one in place, as far as that goes.
-    int flags;
-    ok = old >= 0 && denied && (flags = fcntl(old, F_GETFL)) != -1 &&
-         fcntl(old, F_SETFL, flags & ~O_NONBLOCK) == 0 && ftruncate(old, 0) == 0;
-    if (ok) {
-      file_.handle = old;
-      inPlace_ = true;
-      return true;
+    ok = false;
+    if (old >= 0 && (errno == EACCES || errno == EPERM)) {
+      // A folder that takes no new file: rewrite the old one in place, as far as that goes.
+      const int flags = fcntl(old, F_GETFL);
+      if (flags != -1 && fcntl(old, F_SETFL, flags & ~O_NONBLOCK) == 0 && ftruncate(old, 0) == 0) {
+        file_.handle = old;
+        inPlace_ = true;
+        return true;
+      }
+      *err = systemError(errno);
     }
-    if (old >= 0 && denied) *err = systemError(errno);
-  } else if (old >= 0 && !takeOver(static_cast<int>(file_.handle), st, err)) {
+  } else if (old >= 0 && !takeOver(static_cast<int>(file_.handle), old, st, err)) {
     discard();
     ok = false;
   }

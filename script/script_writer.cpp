@@ -76,7 +76,7 @@ ScriptWriter::~ScriptWriter() {
 
 bool ScriptWriter::open(std::string* err) {
   open_ = file_->open(kFileName, &error_);
-  failed_ = !open_;
+  if (!open_) failed_ = true;
   put(kHeader, sizeof kHeader - 1);
   return report(err);
 }

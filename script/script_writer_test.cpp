@@ -53,7 +53,7 @@ TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBuffer) {
   while (many.size() < 30000) many.push_back("frame_" + std::to_string(many.size()) + ".jpg");
   // Sizes and line counts by the format's formulas, over a longer script each time; the
   // smallest buffer, which names and lists cross at every step, writes the same bytes.
-  size_t size = 96;
+  size_t size = 96;  // and for each picture its name, the digits of k and 10 (k + 1) twice, 20
   for (size_t k = 0; k < many.size(); ++k) {
     size += many[k].size() + 2 * std::to_string(k).size() + 2 * std::to_string(10 * k + 10).size();
   }

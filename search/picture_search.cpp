@@ -21,7 +21,6 @@ const size_t kRunBufferMax = size_t{1} << 20;
 // In a run, each name is its length in two bytes, low byte first, then its bytes.
 const size_t kLengthBytes = 2;
 
-const size_t kNoSource = SIZE_MAX;
 
 size_t alignUp(size_t size) {
   return (size + alignof(NameRef) - 1) / alignof(NameRef) * alignof(NameRef);
@@ -219,16 +218,25 @@ void PictureSearch::prune() {
 }
 
 void PictureSearch::startMerge() {
-  const size_t each = std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax);
+  const size_t each =
+      std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax);
   heap_.clear();
-  for (size_t i = 0; i < runs_.size() && !failed_; ++i) {
+  for (size_t i = 0; i < runs_.size(); ++i) {
     runs_[i].buffer.reset(new char[each]);
     runs_[i].size = each;
-    taken_ = i;  // read its first name as if it had yielded one
-    nextMerged(nullptr, nullptr);
+    if (!advance(&runs_[i])) {
+      failed_ = true;  // nothing can be trusted to come in order
+      heap_.clear();
+      return;
+    }
+    heap_.push_back(i);  // a run holds at least one name
   }
-  pos_ = 0;
-  taken_ = failed_ ? kNoSource : runs_.size();
+  pos_ = 1;
+  batchName_ = nameAt(block_.get(), refs()[0]);
+  heap_.push_back(runs_.size());  // the batch, which is never empty
+  std::make_heap(heap_.begin(), heap_.end(), [this](size_t a, size_t b) {
+    return compareNames(sourceName(a), sourceName(b)) > 0;
+  });
 }
 
 bool PictureSearch::advance(Run* run) {
@@ -280,37 +288,42 @@ bool PictureSearch::advance(Run* run) {
 }
 
 SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
-  const auto later = [this](size_t a, size_t b) {
-    return compareNames(sourceName(a), sourceName(b)) > 0;
-  };
   for (;;) {
-    if (taken_ != kNoSource) {
-      // Move on from the name yielded last, and give its source its place again.
-      const size_t source = taken_;
-      taken_ = kNoSource;
+    if (yielded_ && !heap_.empty()) {
+      // Move the source of the name yielded last on, and sift it down to its place.
+      yielded_ = false;
+      const size_t source = heap_[0];
       if (source == runs_.size()) {
         batchName_ = pos_ < count_ ? nameAt(block_.get(), refs()[pos_++]) : std::string_view();
       } else if (!advance(&runs_[source])) {
         failed_ = true;  // nothing after it can be trusted to come in order
         heap_.clear();
-        runs_[source].name = {};
+        continue;
       }
-      if (!sourceName(source).empty()) {
-        heap_.push_back(source);
-        std::push_heap(heap_.begin(), heap_.end(), later);
+      if (sourceName(source).empty()) {
+        heap_[0] = heap_.back();
+        heap_.pop_back();
       }
+      siftDown();
     }
-    if (!entry) return SearchStatus::kEntry;  // only moving on, while the merge starts
     if (heap_.empty()) return failed_ ? failure(err) : SearchStatus::kNoEntry;
-    std::pop_heap(heap_.begin(), heap_.end(), later);
-    taken_ = heap_.back();
-    heap_.pop_back();
-    const std::string_view name = sourceName(taken_);
+    const std::string_view name = sourceName(heap_[0]);
+    yielded_ = true;
     if (hasLast_ && name == last_) continue;  // listed twice
     last_.assign(name);
     hasLast_ = true;
     entry->name = name;
     return SearchStatus::kEntry;
+  }
+}
+
+void PictureSearch::siftDown() {
+  for (size_t at = 0, least = 0;; at = least) {
+    for (size_t child = 2 * at + 1; child <= 2 * at + 2 && child < heap_.size(); ++child) {
+      if (compareNames(sourceName(heap_[child]), sourceName(heap_[least])) < 0) least = child;
+    }
+    if (least == at) return;
+    std::swap(heap_[at], heap_[least]);
   }
 }
 

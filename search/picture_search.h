@@ -87,6 +87,8 @@ class PictureSearch {
   // Reads the first name of every run and readies the merge.
   void startMerge();
   SearchStatus nextMerged(PictureEntry* entry, std::string* err);
+  // Moves the merge source at the top of heap_ down to its place.
+  void siftDown();
   // Returns the current name of merge source `source`: a run, or the batch after the last run.
   std::string_view sourceName(size_t source) const {
     return source < runs_.size() ? runs_[source].name : batchName_;
@@ -110,8 +112,8 @@ class PictureSearch {
 
   bool canSpill_;  // runs may be set aside in store_
   std::vector<Run> runs_;
-  std::vector<size_t> heap_;    // runs_ with names left, smallest first; runs_.size() is the batch
-  size_t taken_ = SIZE_MAX;     // the source of the name yielded last, to move on from
+  std::vector<size_t> heap_;  // runs_ with names left, smallest first; runs_.size() is the batch
+  bool yielded_ = false;      // the top of heap_ gave the name yielded last: move it on
   std::string_view batchName_;  // the batch's smallest name not yet merged
 
   bool more_ = false;  // some match did not fit this batch: list again after it

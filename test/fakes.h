@@ -13,12 +13,11 @@
 
 namespace mkani {
 
-// Lists `listings[pass]` (the last one again in later passes); a name that begins with '?'
-// comes as one no name in the script could open.
+// Lists `names` in every pass; a name that begins with '?' comes as one that no name in the
+// script could open.
 struct FakeDirectory : DirectorySource {
-  FakeDirectory(std::vector<std::string> names = {}) : listings{std::move(names)} {}
+  FakeDirectory(std::vector<std::string> listing = {}) : names(std::move(listing)) {}
   bool open(const char* /*pattern*/, std::string* err) override {
-    listing = &listings[std::min<size_t>(passes, listings.size() - 1)];
     read_ = 0;
     *err = "Permission denied";
     return isOpen = passes++ != failOpenAtPass;
@@ -26,8 +25,8 @@ struct FakeDirectory : DirectorySource {
   Status read(std::string_view* name, std::string* err) override {
     *err = "Input/output error";
     if (passes - 1 == failReadAtPass && read_ == failReadAfter) return kFailed;
-    if (read_ == listing->size()) return kEnd;
-    *name = (*listing)[read_++];
+    if (read_ == names.size()) return kEnd;
+    *name = names[read_++];
     return (*name)[0] == '?' ? kUnwritable : kName;
   }
   bool close(std::string* err) override {
@@ -35,12 +34,11 @@ struct FakeDirectory : DirectorySource {
     return !(isOpen = false) && !failClose;
   }
 
-  std::vector<std::vector<std::string>> listings;
+  std::vector<std::string> names;
   int failOpenAtPass = -1, failReadAtPass = -1;  // passes count from 0
   size_t failReadAfter = 0;                      // names read in that pass before it fails
   bool failClose = false, isOpen = false;
   int passes = 0;
-  const std::vector<std::string>* listing = nullptr;
   size_t read_ = 0;
 };
 

@@ -40,8 +40,8 @@ extern const char kLineEnd[];
 // Runs the mkani executable in the current directory with the command-line `args`.
 ToolRun runTool(const std::string& args = "");
 
-// POSIX only: the same, through sh after the shell commands `setup`, and as the user nobody
-// with `unprivileged` when the tests run as root.
+// POSIX only: the same, through sh after the shell commands `setup`, and as the user nobody (in
+// the group users, 100) with `unprivileged` when the tests run as root.
 ToolRun runToolAfter(const std::string& setup, bool unprivileged = false,
                      const std::string& args = "");
 

@@ -18,7 +18,7 @@ ToolRun runToolAfter(const std::string& setup, bool unprivileged, const std::str
   const std::string out =
       std::filesystem::temp_directory_path() / ("mkani-out-" + std::to_string(getpid()) + ".");
   const std::string user =
-      unprivileged && geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+      unprivileged && geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --groups=100 " : "";
   const std::string command = setup + "; exec " + user + MKANI_EXE " " + args;
   const int status =
       std::system(("sh -c '" + command + "' >" + out + "1 2>" + out + "2 </dev/null").c_str());
