@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <set>
 
-#include "search/ansi_name_win32.h"
 #include "test/test_util.h"
 
 namespace mkani {
@@ -61,12 +60,6 @@ TEST(MkaniWin32Test, EveryNameInTheScriptOpensItsOwnPicture) {
   EXPECT_EQ(listed.size() + opened.size(), 12u);  // six lines, six pictures
   EXPECT_EQ(opened.count("<missing>"), 0u);
   EXPECT_EQ(std::count(listed.begin(), listed.end(), "caf\xe9.jpg"), 1);  // its own 1252 bytes
-
-  std::string name;
-  EXPECT_EQ(ansiName(L"日本.jpg", L"", &name), DirectorySource::kUnwritable);
-  EXPECT_EQ(name, "\xe6\x97\xa5\xe6\x9c\xac.jpg");  // UTF-8, for the message
-  EXPECT_EQ(ansiName(L"Ωmega.JPG", L"_MEG~1.JPG", &name), DirectorySource::kName);
-  EXPECT_EQ(name, "_MEG~1.JPG");
 }
 
 }  // namespace

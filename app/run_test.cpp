@@ -4,20 +4,19 @@
 
 #include <filesystem>
 
-#include "test/fakes.h"
 #include "test/test_util.h"
 
 namespace mkani {
 namespace {
 
-// A console that keeps the lines it is given: "out: LINE" or "err: LINE".
+// A console that keeps the lines it is given, as "out: LINE" or "err: LINE".
 struct LineConsole : Console {
   bool printLine(std::string_view line, std::string* /*err*/) override {
-    lines.push_back("out: " + std::string(line));
+    said.push_back("out: " + std::string(line));
     return true;
   }
-  void errorLine(std::string_view line) override { lines.push_back("err: " + std::string(line)); }
-  std::vector<std::string> lines;
+  void errorLine(std::string_view line) override { said.push_back("err: " + std::string(line)); }
+  std::vector<std::string> said;
 };
 
 TEST(RunTest, SkippedNamesAndAListingThatFailsPartWayAreReported) {
@@ -28,7 +27,8 @@ TEST(RunTest, SkippedNamesAndAListingThatFailsPartWayAreReported) {
   // is written and nothing is said of an empty folder.
   for (const size_t pictures : {2, 1, 0}) {
     FakeDirectory dir({"b.jpg", "\x01\\\"\t\n.jpg"});
-    for (int i = 0; i < 102 && pictures > 0; ++i) dir.names.push_back("?" + std::to_string(i) + ".jpg");
+    for (int i = 0; i < 102 && pictures > 0; ++i)
+      dir.names.push_back("?" + std::to_string(i) + ".jpg");
     dir.names.insert(dir.names.end(), {"a.jpg", "c.jpg"});
     if (pictures < 2) dir.names.erase(dir.names.begin());
     dir.failReadAtPass = 0;
@@ -37,35 +37,40 @@ TEST(RunTest, SkippedNamesAndAListingThatFailsPartWayAreReported) {
     LineConsole console;
     std::remove("main.ani");
     EXPECT_EQ(run(&dir, &file, &console), kExitFailed);
-    const std::vector<std::string>& said = console.lines;
-    EXPECT_EQ(said[0], skipped + "\\x01\\\\\\\"\\t\\n.jpg\": a name holding a line break" + stand);
-    EXPECT_EQ(said.size(), pictures > 0 ? 103u : 2u);
-    EXPECT_EQ(said.back(), "err: mkani: cannot read the current directory: Input/output error" +
-                               std::string(pictures == 0 ? "" : "; main.ani lists only the ") +
-                               (pictures == 2   ? "2 pictures read before it"
-                                : pictures == 1 ? "1 picture read before it"
-                                                : ""));
+    EXPECT_EQ(console.said[0],
+              skipped + "\\x01\\\\\\\"\\t\\n.jpg\": a name holding a line break" + stand);
+    EXPECT_EQ(console.said.size(), pictures > 0 ? 103u : 2u);
+    const char* const lists[] = {"", "; main.ani lists only the 1 picture read before it",
+                                 "; main.ani lists only the 2 pictures read before it"};
+    EXPECT_EQ(console.said.back(),
+              "err: mkani: cannot read the current directory: Input/output error" +
+                  std::string(lists[pictures]));
     EXPECT_EQ(picturesIn(readFile("main.ani")).size(), pictures);
     if (pictures == 0) continue;
-    EXPECT_EQ(said[1],
-              skipped + "?0.jpg\": a name outside the ANSI code page, without a short name," + stand);
-    EXPECT_EQ(said[101], "err: mkani: skipped 2 more such names");
+    EXPECT_EQ(
+        console.said[1],
+        skipped + "?0.jpg\": a name outside the ANSI code page, without a short name," + stand);
+    EXPECT_EQ(console.said[101], "err: mkani: skipped 2 more such names");
   }
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
 // The mkani executable as users run it.
 TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
+  namespace fs = std::filesystem;
   ScopedTempDir dir;
-  std::filesystem::create_directory("album.jpg");
-  for (const char* name : {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg",
-                           "photo.jpeg", "a.jpg.bak", ".jpg", "album.jpg/c.jpg", "main.ani"}) {
-    writeFile(name, "hand-tuned");
-  }
-  const std::filesystem::file_time_type old =
-      std::filesystem::last_write_time("main.ani") - std::chrono::hours(24);
-  std::filesystem::last_write_time("main.ani", old);
   const std::string end = kLineEnd;
+  // No picture: one line, and an old script keeps its bytes and its time; asking for help or
+  // the version touches nothing either.
+  for (const char* name : {"photo.jpeg", "a.jpg.bak", "main.ani"}) writeFile(name, "hand-tuned");
+  const fs::file_time_type old = fs::last_write_time("main.ani") - std::chrono::hours(24);
+  fs::last_write_time("main.ani", old);
+  EXPECT_EQ(runTool("x.jpg").str(), "1|No *.jpg files in current directory!" + end + "|");
+  fs::create_directory("album.jpg");
+  for (const char* name : {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg", ".jpg",
+                           "album.jpg/c.jpg"}) {
+    writeFile(name);
+  }
   for (const std::string words : {"--help", "-h", "\"/?\"", "--version"}) {
     ToolRun asked = runTool(words);
     const bool version = words == "--version";
@@ -74,9 +79,8 @@ TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
     EXPECT_EQ(asked.str().substr(0, first.size() + end.size() + 2), "0|" + first + end);
     EXPECT_EQ(asked.str().substr(asked.str().size() - last.size() - end.size() - 1),
               last + end + "|");
-    EXPECT_EQ(std::count(asked.out.begin(), asked.out.end(), '\n'), version ? 2 : 8);
-    EXPECT_EQ(readFile("main.ani") + asked.err, "hand-tuned");
-    EXPECT_EQ(std::filesystem::last_write_time("main.ani"), old);
+    EXPECT_EQ(readFile("main.ani"), "hand-tuned");
+    EXPECT_EQ(fs::last_write_time("main.ani"), old);
     EXPECT_EQ(entryCount(), 9);
   }
 
@@ -87,17 +91,6 @@ TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
                                         "my trip; day 1.jpg", "sunset.jpg"}));
     EXPECT_EQ(entryCount(), 9);  // no other.ani, nothing left behind
   }
-
-  // No picture: one line, and the old script keeps its bytes and its time.
-  std::filesystem::remove_all("album.jpg");
-  for (const char* name :
-       {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg", ".jpg"})
-    std::filesystem::remove(name);
-  std::filesystem::last_write_time("main.ani", old);
-  const std::string script = readFile("main.ani");
-  EXPECT_EQ(runTool("x.jpg").str(), "1|No *.jpg files in current directory!" + end + "|");
-  EXPECT_EQ(readFile("main.ani"), script);
-  EXPECT_EQ(std::filesystem::last_write_time("main.ani"), old);
 }
 
 }  // namespace

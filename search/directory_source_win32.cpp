@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include "search/ansi_name_win32.h"
 #include "search/directory_source.h"
 #include "util/platform.h"
 
@@ -28,8 +27,10 @@ bool endsWith(const wchar_t* name, const std::wstring& suffix) {
   return true;
 }
 
-}  // namespace
-
+// Returns kName with *name set to what opens the entry whose long name is `longName` through
+// the ANSI calls: that name in the ANSI code page when it converts without loss, else its short
+// 8.3 name `shortName`. Returns kUnwritable with *name set to the long name in UTF-8 when the
+// entry has no short name ("") either.
 DirectorySource::Status ansiName(const wchar_t* longName, const wchar_t* shortName,
                                  std::string* name) {
   BOOL lossy = FALSE;
@@ -42,6 +43,8 @@ DirectorySource::Status ansiName(const wchar_t* longName, const wchar_t* shortNa
   convert(CP_UTF8, longName, name, nullptr);
   return DirectorySource::kUnwritable;
 }
+
+}  // namespace
 
 struct DiskDirectorySource::Pass {
   HANDLE find;

@@ -21,7 +21,6 @@ const size_t kRunBufferMax = size_t{1} << 20;
 // In a run, each name is its length in two bytes, low byte first, then its bytes.
 const size_t kLengthBytes = 2;
 
-
 size_t alignUp(size_t size) {
   return (size + alignof(NameRef) - 1) / alignof(NameRef) * alignof(NameRef);
 }
@@ -218,8 +217,7 @@ void PictureSearch::prune() {
 }
 
 void PictureSearch::startMerge() {
-  const size_t each =
-      std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax);
+  const size_t each = std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax);
   heap_.clear();
   for (size_t i = 0; i < runs_.size(); ++i) {
     runs_[i].buffer.reset(new char[each]);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -32,10 +32,7 @@ void writeFile(const std::string& name, const std::string& contents) {
 
 std::string readFile(const std::string& name) {
   std::ifstream file(name, std::ios::binary);
-  if (!file) return "<missing>";
-  std::ostringstream data;
-  data << file.rdbuf();
-  return data.str();
+  return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<missing>";
 }
 
 long entryCount(const std::string& prefix) {

@@ -1,9 +1,16 @@
-// Helpers for tests that run in real temporary folders.
+// Helpers for tests that run in real temporary folders, and stand-ins that tests fill and fail
+// where they want: a directory listing, a store for sorted runs, and the script's file on disk
+// failing at one step.
 #ifndef MKANI_TEST_TEST_UTIL_H_
 #define MKANI_TEST_TEST_UTIL_H_
 
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "script/output_file.h"
+#include "search/directory_source.h"
+#include "search/run_store.h"
 
 namespace mkani {
 
@@ -44,6 +51,71 @@ ToolRun runTool(const std::string& args = "");
 // the group users, 100) with `unprivileged` when the tests run as root.
 ToolRun runToolAfter(const std::string& setup, bool unprivileged = false,
                      const std::string& args = "");
+
+// Lists `names` in every pass; a name that begins with '?' comes as one that no name in the
+// script could open.
+struct FakeDirectory : DirectorySource {
+  FakeDirectory(std::vector<std::string> listing = {}) : names(std::move(listing)) {}
+  bool open(const char* /*pattern*/, std::string* err) override {
+    read_ = 0;
+    *err = "Permission denied";
+    return isOpen = passes++ != failOpenAtPass;
+  }
+  Status read(std::string_view* name, std::string* err) override {
+    *err = "Input/output error";
+    if (passes - 1 == failReadAtPass && read_ == failReadAfter) return kFailed;
+    if (read_ == names.size()) return kEnd;
+    *name = names[read_++];
+    return (*name)[0] == '?' ? kUnwritable : kName;
+  }
+  bool close(std::string* err) override {
+    *err = "Bad file descriptor";
+    return !(isOpen = false) && !failClose;
+  }
+
+  std::vector<std::string> names;
+  int failOpenAtPass = -1, failReadAtPass = -1;  // passes count from 0
+  size_t failReadAfter = 0;                      // names read in that pass before it fails
+  bool failClose = false, isOpen = false;
+  int passes = 0;
+  size_t read_ = 0;
+};
+
+// Runs set aside in memory; the calls fail where the test says.
+struct FakeRunStore : RunStore {
+  bool create(std::string* err) override { return !failCreate || fail(err); }
+  bool append(const char* data, size_t size, std::string* err) override {
+    if (appends++ == failAppendAt) return fail(err);
+    return bytes.append(data, size), true;
+  }
+  bool read(uint64_t at, char* data, size_t size, size_t* got, std::string* err) override {
+    if (reads++ == failReadAt) return fail(err);
+    *got = std::min<size_t>(size, bytes.size() - at);
+    return std::memcpy(data, bytes.data() + at, *got), true;
+  }
+  void remove() override { bytes.clear(); }
+  bool fail(std::string* err) { return *err = "No space left on device", false; }
+
+  std::string bytes;
+  bool failCreate = false;
+  int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0;  // calls count from 0
+};
+
+// The script's file on disk, failing at the step `failAt` names: "write", "close" or "replace".
+struct FaultyFile : DiskOutputFile {
+  explicit FaultyFile(std::string step) : failAt(std::move(step)) {}
+  bool write(const char* data, size_t size, std::string* err) override {
+    return failAt != "write" ? DiskOutputFile::write(data, size, err) : fail(err);
+  }
+  bool close(std::string* err) override {
+    return DiskOutputFile::close(err) && (failAt != "close" || fail(err));
+  }
+  bool replace(std::string* err) override {
+    return failAt != "replace" ? DiskOutputFile::replace(err) : fail(err);
+  }
+  bool fail(std::string* err) { return *err = "Input/output error", false; }
+  std::string failAt;
+};
 
 }  // namespace mkani
 
