@@ -71,11 +71,13 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   EXPECT_EQ(readFile("partner"), "old\n");
   // Run by another user, only the group can be kept, where that user is in it, and the extended
   // attributes: an access control list, a user's note.
-  char note[8];
   ASSERT_EQ(setxattr("main.ani", "user.note", "kept", 4, 0), 0);
+  ASSERT_EQ(setxattr("main.ani", "user.by", "me", 2, 0), 0);
   ASSERT_EQ(runToolAfter("chgrp 100 main.ani; chmod 664 main.ani; chmod 777 .", true).str(), "0||");
   EXPECT_EQ(stat("main.ani", &st) == 0 ? st.st_gid + st.st_uid : 0, 100u + 65534u);
-  EXPECT_EQ(getxattr("main.ani", "user.note", note, sizeof note), 4);
+  EXPECT_EQ(
+      getxattr("main.ani", "user.note", nullptr, 0) + getxattr("main.ani", "user.by", nullptr, 0),
+      6);  // the sizes of the values kept
 
   // Run with standard error closed, the message of a skipped name goes nowhere, least of all
   // into the script.

@@ -68,9 +68,8 @@ TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
   EXPECT_EQ(runTool("x.jpg").str(), "1|No *.jpg files in current directory!" + end + "|");
   fs::create_directory("album.jpg");
   for (const char* name : {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg", ".jpg",
-                           "album.jpg/c.jpg"}) {
+                           "album.jpg/c.jpg"})
     writeFile(name);
-  }
   for (const std::string words : {"--help", "-h", "\"/?\"", "--version"}) {
     ToolRun asked = runTool(words);
     const bool version = words == "--version";
@@ -86,9 +85,9 @@ TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
 
   for (const char* args : {"", "album.jpg *.png --help -o other.ani", "--help --version", "-h x"}) {
     EXPECT_EQ(runTool(args).str(), "0||") << args;
-    EXPECT_EQ(picturesIn(readFile("main.ani")),
-              (std::vector<std::string>{".jpg", "album.jpg", "Beach.JPG", "holiday.2.jpg",
-                                        "my trip; day 1.jpg", "sunset.jpg"}));
+    EXPECT_EQ(readFile("main.ani"),
+              expectedScript({".jpg", "album.jpg", "Beach.JPG", "holiday.2.jpg",
+                              "my trip; day 1.jpg", "sunset.jpg"}));
     EXPECT_EQ(entryCount(), 9);  // no other.ani, nothing left behind
   }
 }

@@ -16,6 +16,15 @@ std::string fileFailure(DWORD error) {
   return systemError(error);
 }
 
+// Returns `path` made whole with the current directory, or "" with the reason in GetLastError()
+// when that cannot be done within MAX_PATH.
+std::string fullPath(const std::string& path) {
+  char whole[MAX_PATH];
+  const DWORD size = GetFullPathNameA(path.c_str(), MAX_PATH, whole, nullptr);
+  if (size >= MAX_PATH) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return size > 0 && size < MAX_PATH ? std::string(whole, size) : std::string();
+}
+
 }  // namespace
 
 DiskOutputFile::~DiskOutputFile() {
@@ -87,15 +96,14 @@ bool DiskOutputFile::replace(std::string* err) {
   // The new file takes the old one's attributes (a new one is shown, not hidden); ReplaceFileA
   // keeps the rest of what the old one had. It wants whole paths.
   const DWORD old = GetFileAttributesA(path_.c_str());
-  char from[MAX_PATH], to[MAX_PATH];
-  const bool ok =
-      SetFileAttributesA(file_.name.c_str(),
-                         old == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : old) &&
-      GetFullPathNameA(file_.name.c_str(), MAX_PATH, from, nullptr) - 1 < MAX_PATH - 1 &&
-      GetFullPathNameA(path_.c_str(), MAX_PATH, to, nullptr) - 1 < MAX_PATH - 1 &&
-      (old == INVALID_FILE_ATTRIBUTES
-           ? MoveFileExA(from, to, 0)
-           : ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
+  const std::string from = fullPath(file_.name), to = fullPath(path_);
+  const bool ok = !from.empty() && !to.empty() &&
+                  SetFileAttributesA(
+                      from.c_str(), old == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : old) &&
+                  (old == INVALID_FILE_ATTRIBUTES
+                       ? MoveFileExA(from.c_str(), to.c_str(), 0)
+                       : ReplaceFileA(to.c_str(), from.c_str(), nullptr,
+                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
   if (!ok) {
     *err = fileFailure(GetLastError());
     return false;

@@ -24,25 +24,11 @@ std::string writeScript(const std::vector<std::string>& names, OutputFile* file 
   return err;
 }
 
-// The script for `names`, put together the plain way.
-std::string expected(const std::vector<std::string>& names) {
-  std::string text = ";Automatically created by Pelorin.\r\n\r\nvoice_data\\w.wav\r\n\r\n";
-  std::string index, strings;
-  for (size_t k = 0; k < names.size(); ++k) {
-    const std::string value = std::to_string(10 * (k + 1));
-    text += names[k] + "\t\t;" + std::to_string(k) + " \r\n";
-    index += "\t\t" + std::to_string(k) + "\r\n" + value;
-    strings += "\"\"\r\n\"\"\r\n" + value + "\r\n";
-  }
-  return text + "\r\nEOJ\r\n" + index + "\r\n\r\nEOFL\r\n\r\n" + strings +
-         "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
-}
-
 TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBuffer) {
   ScopedTempDir dir;
   // The worked example, every byte spelled out, holds the plain way to the format.
   const std::vector<std::string> two = {"sunset.jpg", "beach.jpg"};
-  EXPECT_EQ(expected(two),
+  EXPECT_EQ(expectedScript(two),
             ";Automatically created by Pelorin.\r\n\r\nvoice_data\\w.wav\r\n\r\nsunset.jpg\t\t;0 "
             "\r\nbeach.jpg\t\t;1 \r\n\r\nEOJ\r\n\t\t0\r\n10\t\t1\r\n20\r\n\r\nEOFL\r\n\r\n\"\"\r\n"
             "\"\"\r\n10\r\n\"\"\r\n\"\"\r\n20\r\n\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n");
@@ -65,7 +51,7 @@ TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBuffer) {
     writeFile("main.ani", std::string(1 << 21, 'x'));
     ASSERT_EQ(writeScript(c.names, nullptr, c.buffer), "");
     const std::string text = readFile("main.ani");
-    EXPECT_TRUE(text == expected(c.names)) << c.names.size() << " at " << c.buffer;
+    EXPECT_TRUE(text == expectedScript(c.names)) << c.names.size() << " at " << c.buffer;
     EXPECT_EQ(text.size(), c.size);
     EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), c.lines);
   }

@@ -42,6 +42,19 @@ long entryCount(const std::string& prefix) {
       });
 }
 
+std::string expectedScript(const std::vector<std::string>& names) {
+  std::string text = ";Automatically created by Pelorin.\r\n\r\nvoice_data\\w.wav\r\n\r\n";
+  std::string index, strings;
+  for (size_t k = 0; k < names.size(); ++k) {
+    const std::string value = std::to_string(10 * (k + 1));
+    text += names[k] + "\t\t;" + std::to_string(k) + " \r\n";
+    index += "\t\t" + std::to_string(k) + "\r\n" + value;
+    strings += "\"\"\r\n\"\"\r\n" + value + "\r\n";
+  }
+  return text + "\r\nEOJ\r\n" + index + "\r\n\r\nEOFL\r\n\r\n" + strings +
+         "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
+}
+
 std::vector<std::string> picturesIn(const std::string& text) {
   std::vector<std::string> names;
   const size_t listEnd = text.find("\r\nEOJ\r\n");

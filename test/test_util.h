@@ -30,6 +30,9 @@ std::string readFile(const std::string& name);
 // Returns how many entries of the current directory have names that begin with `prefix`.
 long entryCount(const std::string& prefix = "");
 
+// Returns the script for the pictures `names`, put together the plain way.
+std::string expectedScript(const std::vector<std::string>& names);
+
 // Returns the names on the picture lines of the script `text`, in order.
 std::vector<std::string> picturesIn(const std::string& text);
 

@@ -24,6 +24,7 @@ const int kNameAttempts = 1000;
 char pendingName[64];
 volatile std::sig_atomic_t pending = 0;
 
+// Gives `file` the name `name`, and a stop signal the name to remove.
 void track(ScratchFile* file, const std::string& name) {
   file->name = name;
   pending = 0;
