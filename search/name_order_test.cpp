@@ -10,8 +10,8 @@ namespace {
 
 TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
   const std::vector<std::string> ordered = {
-      ".jpg",  "1.jpg",  "A.JPG", "A.jpg", "a.JPG", "a.jpg", "ab.jpg",   "B.jpg",    "b.JPG",
-      "frame", "frame1", "Z.jpg", "[.jpg", "_.jpg", "{.jpg", "\x7f.jpg", "\x80.jpg", "\xff.jpg"};
+      ".jpg",  "1.jpg", "A",     "a",     "A.JPG", "A.jpg", "a.JPG",    "a.jpg",    "ab.jpg",
+      "B.jpg", "b.JPG", "Z.jpg", "[.jpg", "_.jpg", "{.jpg", "\x7f.jpg", "\x80.jpg", "\xff.jpg"};
   // Then long shared prefixes, every letter case, odd bytes, twins, lengths on both sides of the
   // sort's eight-byte keys and bucket sizes: sortNames agrees with compareNames.
   const std::string alphabet = "aAbBzZ09_. ;\"\x7f\x80\xe9\xff";
