@@ -41,13 +41,14 @@ struct DiskDirectorySource::Pass {
 };
 
 bool DiskDirectorySource::open(const char* /*pattern*/, std::string* err) {
-  const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
+  // The buffer first: when memory is short, no descriptor is left open behind the failure.
+  std::unique_ptr<Pass> pass(new Pass);
+  pass->fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (pass->fd < 0) {
     *err = systemError(errno);
     return false;
   }
-  pass_ = new Pass;
-  pass_->fd = fd;
+  pass_ = pass.release();
   return true;
 }
 
