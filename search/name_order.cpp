@@ -142,13 +142,9 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, Name
     }
 
     sortRaw(refs, size[0], arena);
-    unsigned largest = 1;
-    for (unsigned b = 2; b < 256; ++b) {
-      if (size[b] > size[largest]) largest = b;
-    }
+    const unsigned largest = static_cast<unsigned>(std::max_element(size + 1, size + 256) - size);
     for (unsigned b = 1; b < 256; ++b) {
-      if (b != largest && size[b] > 1)
-        sortFrom(refs + start[b], size[b], arena, depth + 1, scratch);
+      if (b != largest) sortFrom(refs + start[b], size[b], arena, depth + 1, scratch);
     }
     refs += start[largest];
     count = size[largest];
@@ -161,10 +157,11 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, Name
 int compareNames(std::string_view a, std::string_view b) {
   const size_t common = std::min(a.size(), b.size());
   for (size_t i = 0; i < common; ++i) {
-    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]) ? -1 : 1;
+    const int differ = fold(a[i]) - fold(b[i]);
+    if (differ != 0) return differ;
   }
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  return common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+  const int longer = static_cast<int>(a.size()) - static_cast<int>(b.size());
+  return longer != 0 ? longer : a.compare(b);
 }
 
 void sortNames(NameRef* refs, size_t count, const char* arena) {
