@@ -12,14 +12,14 @@ const size_t kPrefetchAhead = 32;
 // The batch's first block; it grows to the budget only in a folder that needs it.
 const size_t kFirstBlock = size_t{1} << 20;
 
+// In a run, each name is its length in two bytes, low byte first, then its bytes.
+const size_t kLengthBytes = 2;
+
 // Runs are written through a buffer of this size and read back through buffers that share an
-// eighth of the budget, each between the two bounds.
+// eighth of the budget, each between the two bounds, and grow to hold a longer name.
 const size_t kSpillBuffer = size_t{1} << 20;
 const size_t kRunBufferMin = 64;
 const size_t kRunBufferMax = size_t{1} << 20;
-
-// In a run, each name is its length in two bytes, low byte first, then its bytes.
-const size_t kLengthBytes = 2;
 
 size_t alignUp(size_t size) {
   return (size + alignof(NameRef) - 1) / alignof(NameRef) * alignof(NameRef);
@@ -56,7 +56,6 @@ SearchStatus PictureSearch::next(PictureEntry* entry, std::string* err) {
     if (failed_) return failure(err);
     if (!more_ || count_ == 0) return SearchStatus::kNoEntry;
     last_.assign(nameAt(block_.get(), refs[count_ - 1]));
-    hasLast_ = true;
     if (!readPass()) failed_ = true;
   }
 }
@@ -72,7 +71,8 @@ void PictureSearch::close() {
 
 bool PictureSearch::readPass() {
   used_ = count_ = pos_ = 0;
-  more_ = hasCutoff_ = false;
+  more_ = false;
+  cutoff_.clear();
   ++passes_;
   std::string reason;
   if (!dir_->open(pattern_.pattern().c_str(), &reason)) {
@@ -81,7 +81,7 @@ bool PictureSearch::readPass() {
   }
   // A pass over the whole listing, the first or the one after runs failed, notes what it
   // cannot yield.
-  if (!hasLast_) {
+  if (last_.empty()) {
     unwritable_.clear();
     unwritableCount_ = 0;
   }
@@ -92,11 +92,11 @@ bool PictureSearch::readPass() {
          status == DirectorySource::kUnwritable) {
     if (!pattern_.matches(name)) continue;
     if (status == DirectorySource::kUnwritable) {
-      if (!hasLast_ && unwritableCount_++ < kMostUnwritable) unwritable_.emplace_back(name);
+      if (last_.empty() && unwritableCount_++ < kMostUnwritable) unwritable_.emplace_back(name);
       continue;
     }
-    if (hasLast_ && compareNames(name, last_) <= 0) continue;
-    if (hasCutoff_ && compareNames(name, cutoff_) >= 0) {
+    if (compareNames(name, last_) <= 0) continue;  // names are never empty
+    if (!cutoff_.empty() && compareNames(name, cutoff_) >= 0) {
       more_ = true;
     } else if (add(name, false)) {
     } else if (canSpill_) {
@@ -198,7 +198,6 @@ void PictureSearch::prune() {
     ++keep;
   }
   cutoff_.assign(nameAt(block_.get(), refs[keep]));
-  hasCutoff_ = true;
   more_ = true;
 
   // Close up the kept names at the front of the block, in the order they are stored, and move
@@ -238,30 +237,25 @@ void PictureSearch::startMerge() {
 }
 
 bool PictureSearch::advance(Run* run) {
-  size_t length = 0;
+  const unsigned char* at;
+  size_t length;
   for (;;) {
     const size_t have = run->filled - run->pos;
-    if (have >= kLengthBytes) {
-      const unsigned char* at = reinterpret_cast<unsigned char*>(run->buffer.get() + run->pos);
-      length = at[0] | size_t{at[1]} << 8;
-      if (have >= kLengthBytes + length) break;
-    }
-    if (run->at == run->end) {
-      if (have > 0) {
-        error_ = "cannot read back the names set aside: a run ends part-way";
-        return false;
-      }
+    at = reinterpret_cast<unsigned char*>(run->buffer.get() + run->pos);
+    length = have >= kLengthBytes ? at[0] + (size_t{at[1]} << 8) : 0;
+    if (have >= kLengthBytes + length) break;
+    if (have == 0 && run->at == run->end) {
       run->name = {};
       return true;
     }
     // Keep what is left at the front, with room for the whole name, and read on.
     if (kLengthBytes + length > run->size) {
-      std::unique_ptr<char[]> bigger(new char[kLengthBytes + length]);
-      std::memcpy(bigger.get(), run->buffer.get() + run->pos, have);
-      run->buffer.swap(bigger);
       run->size = kLengthBytes + length;
+      std::unique_ptr<char[]> bigger(new char[run->size]);
+      std::memcpy(bigger.get(), at, have);
+      run->buffer.swap(bigger);
     } else {
-      std::memmove(run->buffer.get(), run->buffer.get() + run->pos, have);
+      std::memmove(run->buffer.get(), at, have);
     }
     run->pos = 0;
     run->filled = have;
@@ -273,14 +267,14 @@ bool PictureSearch::advance(Run* run) {
       error_ = "cannot read back the names set aside: " + reason;
       return false;
     }
-    if (got == 0) {
+    if (got == 0) {  // the run's end is past the file's, or a name past the run's
       error_ = "cannot read back the names set aside: the file ends early";
       return false;
     }
     run->at += got;
     run->filled += got;
   }
-  run->name = std::string_view(run->buffer.get() + run->pos + kLengthBytes, length);
+  run->name = std::string_view(reinterpret_cast<const char*>(at) + kLengthBytes, length);
   run->pos += kLengthBytes + length;
   return true;
 }
@@ -307,9 +301,8 @@ SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
     if (heap_.empty()) return failed_ ? failure(err) : SearchStatus::kNoEntry;
     const std::string_view name = sourceName(heap_[0]);
     yielded_ = true;
-    if (hasLast_ && name == last_) continue;  // listed twice
+    if (name == last_) continue;  // listed twice
     last_.assign(name);
-    hasLast_ = true;
     entry->name = name;
     return SearchStatus::kEntry;
   }

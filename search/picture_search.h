@@ -112,15 +112,14 @@ class PictureSearch {
 
   bool canSpill_;  // runs may be set aside in store_
   std::vector<Run> runs_;
-  std::vector<size_t> heap_;  // runs_ with names left, smallest first; runs_.size() is the batch
-  bool yielded_ = false;      // the top of heap_ gave the name yielded last: move it on
+  std::vector<size_t> heap_;    // runs_ with names left, smallest first; runs_.size() is the batch
+  bool yielded_ = false;        // the top of heap_ gave the name yielded last: move it on
   std::string_view batchName_;  // the batch's smallest name not yet merged
 
   bool more_ = false;  // some match did not fit this batch: list again after it
-  bool hasLast_ = false;
-  std::string last_;  // the greatest name of the batches before this one, or the last merged
-  bool hasCutoff_ = false;
-  std::string cutoff_;  // this pass keeps only names below it
+  // The greatest name of the batches before this one, or the last merged; "" before the first.
+  std::string last_;
+  std::string cutoff_;  // this pass keeps only names below it; "" keeps all
   std::vector<std::string> unwritable_;
   size_t unwritableCount_ = 0;
   bool failed_ = false;
