@@ -1,5 +1,6 @@
 #include "script/script_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace mkani {
@@ -136,17 +137,14 @@ char* ScriptWriter::room(size_t size) {
 }
 
 void ScriptWriter::put(const char* data, size_t size) {
-  while (size > size_ - used_ && !failed_) {
-    const size_t part = size_ - used_;
+  while (size > 0 && !failed_) {
+    if (used_ == size_) flush();
+    const size_t part = std::min(size, size_ - used_);
     std::memcpy(buffer_.get() + used_, data, part);
     used_ += part;
     data += part;
     size -= part;
-    flush();
   }
-  if (failed_) return;
-  std::memcpy(buffer_.get() + used_, data, size);
-  used_ += size;
 }
 
 void ScriptWriter::flush() {

@@ -9,12 +9,11 @@
 namespace mkani {
 namespace {
 
-// Writes main.ani for `names` in the current directory through `file` (the disk's when null),
-// buffering `bufferSize` bytes; returns the first failure, or "".
-std::string writeScript(const std::vector<std::string>& names, OutputFile* file = nullptr,
+// Writes main.ani for `names` in the current directory through `file`, buffering `bufferSize`
+// bytes; returns the first failure, or "".
+std::string writeScript(const std::vector<std::string>& names, OutputFile* file,
                         size_t bufferSize = ScriptWriter::kBufferSize) {
-  DiskOutputFile disk;
-  ScriptWriter script(file ? file : &disk, bufferSize);
+  ScriptWriter script(file, bufferSize);
   std::string err;
   if (script.open(&err)) {
     for (size_t k = 0; k < names.size(); ++k) script.writePicture(names[k], k, &err);
@@ -24,7 +23,7 @@ std::string writeScript(const std::vector<std::string>& names, OutputFile* file 
   return err;
 }
 
-TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBuffer) {
+TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBufferOrKeepsTheOldScript) {
   ScopedTempDir dir;
   // The worked example, every byte spelled out, holds the plain way to the format.
   const std::vector<std::string> two = {"sunset.jpg", "beach.jpg"};
@@ -35,30 +34,21 @@ TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBuffer) {
   std::vector<std::string> many = {"my trip; day 1.jpg", "TRIP.JPG",      "tab\there.jpg",
                                    "quote\"d.jpg",       "\xe9t\xe9.jpg", std::string(150, 'L')};
   while (many.size() < 30000) many.push_back("frame_" + std::to_string(many.size()) + ".jpg");
-  // Sizes and line counts by the format's formulas, over a longer script each time; the
-  // smallest buffer, which names and lists cross at every step, writes the same bytes.
-  size_t size = 96;  // and for each picture its name, the digits of k and 10 (k + 1) twice, 20
-  for (size_t k = 0; k < many.size(); ++k) {
-    size += many[k].size() + 2 * std::to_string(k).size() + 2 * std::to_string(10 * k + 10).size();
-  }
+  // The smallest buffer, which names and lists cross at every step, writes the same bytes; a
+  // large one goes to the file in few writes, each all but the last nearly a whole buffer.
   const struct {
     const std::vector<std::string>& names;
-    size_t buffer, size, lines;
-  } cases[] = {{two, ScriptWriter::kBufferSize, 167, 25},
-               {many, ScriptWriter::kBufferSize, size + 20 * many.size(), 5 * many.size() + 15},
-               {many, 64, size + 20 * many.size(), 5 * many.size() + 15}};
+    size_t buffer;
+  } cases[] = {{two, ScriptWriter::kBufferSize}, {many, ScriptWriter::kBufferSize}, {many, 64}};
   for (const auto& c : cases) {
     writeFile("main.ani", std::string(1 << 21, 'x'));
-    ASSERT_EQ(writeScript(c.names, nullptr, c.buffer), "");
+    FaultyFile file("");
+    ASSERT_EQ(writeScript(c.names, &file, c.buffer), "");
     const std::string text = readFile("main.ani");
     EXPECT_TRUE(text == expectedScript(c.names)) << c.names.size() << " at " << c.buffer;
-    EXPECT_EQ(text.size(), c.size);
-    EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), c.lines);
+    EXPECT_LE(file.writes, text.size() / (c.buffer - 63) + 1) << c.buffer;
   }
-}
-
-TEST(ScriptWriterTest, FailureAtAnyStepKeepsTheOldScriptAndLeavesNothing) {
-  ScopedTempDir dir;
+  // A failure at any step keeps the old script and leaves nothing behind.
   for (const char* step : {"write", "close", "replace"}) {
     writeFile("main.ani", "an older script");
     FaultyFile file(step);

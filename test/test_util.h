@@ -104,10 +104,12 @@ struct FakeRunStore : RunStore {
   int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0;  // calls count from 0
 };
 
-// The script's file on disk, failing at the step `failAt` names: "write", "close" or "replace".
+// The script's file on disk, failing at the step `failAt` names: "write", "close" or "replace";
+// it counts the writes.
 struct FaultyFile : DiskOutputFile {
   explicit FaultyFile(std::string step) : failAt(std::move(step)) {}
   bool write(const char* data, size_t size, std::string* err) override {
+    ++writes;
     return failAt != "write" ? DiskOutputFile::write(data, size, err) : fail(err);
   }
   bool close(std::string* err) override {
@@ -118,6 +120,7 @@ struct FaultyFile : DiskOutputFile {
   }
   bool fail(std::string* err) { return *err = "Input/output error", false; }
   std::string failAt;
+  size_t writes = 0;
 };
 
 }  // namespace mkani
