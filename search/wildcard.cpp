@@ -12,7 +12,7 @@ inline char lower(char c) {
 }  // namespace
 
 Wildcard::Wildcard(std::string pattern) : pattern_(std::move(pattern)) {
-  for (size_t i = pattern_.empty() || pattern_[0] != '*' ? 0 : 1; i < pattern_.size(); ++i) {
+  for (size_t i = 1; i < pattern_.size(); ++i) {
     suffix_ += lower(pattern_[i]);
   }
 }

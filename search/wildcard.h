@@ -8,8 +8,7 @@
 namespace mkani {
 
 // A star followed by plain bytes, the only form of pattern the tool uses: it matches every name
-// that ends in those bytes, ASCII letter case ignored; the star may match nothing. A pattern
-// without the star reads as if it had one.
+// that ends in those bytes, ASCII letter case ignored; the star may match nothing.
 class Wildcard {
  public:
   explicit Wildcard(std::string pattern = "*");
