@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -57,10 +58,10 @@ std::string expectedScript(const std::vector<std::string>& names) {
 
 std::vector<std::string> picturesIn(const std::string& text) {
   std::vector<std::string> names;
-  const size_t listEnd = text.find("\r\nEOJ\r\n");
-  size_t line = text.find("\r\n\r\n", text.find("voice_data")) + 4;
-  for (size_t tabs; (tabs = text.find("\t\t;", line)) < listEnd; line = text.find('\n', tabs) + 1) {
-    names.push_back(text.substr(line, tabs - line));
+  std::istringstream lines(text.substr(0, text.find("\r\nEOJ\r\n")));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\t\t;") != std::string::npos)
+      names.push_back(line.substr(0, line.find("\t\t;")));
   }
   return names;
 }
