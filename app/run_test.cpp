@@ -60,25 +60,24 @@ TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
   // No picture: one line, and an old script keeps its bytes; asking for help or the version
   // touches nothing either.
   for (const char* name : {"photo.jpeg", "a.jpg.bak", "ajpg", "main.ani"}) writeFile(name, "mine");
-  EXPECT_EQ(runTool("x.jpg").str(), "1|No *.jpg files in current directory!" + end + "|");
+  EXPECT_EQ(runTool("x.jpg"), "1|No *.jpg files in current directory!" + end + "|");
   std::filesystem::create_directory("album.jpg");
   for (const char* name : {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg", ".jpg",
                            "album.jpg/c.jpg"})
     writeFile(name);
   for (const std::string words : {"--help", "-h", "\"/?\"", "--version"}) {
-    ToolRun asked = runTool(words);
+    const std::string asked = runTool(words);
     const bool version = words == "--version";
     const std::string first = version ? "mkani " MKANI_VERSION : "Usage: mkani";
     const std::string last = version ? "MIT License: free to use, change and share." : kMoreHelp;
-    EXPECT_EQ(asked.str().substr(0, first.size() + end.size() + 2), "0|" + first + end);
-    EXPECT_EQ(asked.str().substr(asked.str().size() - last.size() - end.size() - 1),
-              last + end + "|");
+    EXPECT_EQ(asked.substr(0, first.size() + end.size() + 2), "0|" + first + end);
+    EXPECT_EQ(asked.substr(asked.size() - last.size() - end.size() - 1), last + end + "|");
     EXPECT_EQ(readFile("main.ani"), "mine");
     EXPECT_EQ(entryCount(), 10);
   }
 
   for (const char* args : {"", "album.jpg *.png --help -o other.ani", "--help --version", "-h x"}) {
-    EXPECT_EQ(runTool(args).str(), "0||") << args;
+    EXPECT_EQ(runTool(args), "0||") << args;
     EXPECT_EQ(readFile("main.ani"),
               expectedScript({".jpg", "album.jpg", "Beach.JPG", "holiday.2.jpg",
                               "my trip; day 1.jpg", "sunset.jpg"}));

@@ -86,6 +86,12 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInNameOrderInRunsOrBatches) {
       EXPECT_EQ(listing.end + runs.bytes + (dir.isOpen ? "open" : ""), "") << at;
     }
   }
+  // On disk, the runs go to a scratch file that no listing shows and that goes with the search.
+  ScopedTempDir temp;
+  DiskRunStore disk;
+  FakeDirectory dir(names);
+  EXPECT_EQ(searchAll(&dir, &disk, 500).names, pictures(names));
+  EXPECT_EQ(entryCount(), 0);
 }
 
 TEST(PictureSearchTest, FailuresYieldWhatWasReadThenFail) {

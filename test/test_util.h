@@ -36,24 +36,17 @@ std::string expectedScript(const std::vector<std::string>& names);
 // Returns the names on the picture lines of the script `text`, in order.
 std::vector<std::string> picturesIn(const std::string& text);
 
-// What a run of the mkani executable printed and returned.
-struct ToolRun {
-  int status;
-  std::string out, err;
-  // Returns "status|out|err", to compare a whole run at once.
-  std::string str() const { return std::to_string(status) + "|" + out + "|" + err; }
-};
-
 // The line end of the executable's standard output and error on this platform.
 extern const char kLineEnd[];
 
-// Runs the mkani executable in the current directory with the command-line `args`.
-ToolRun runTool(const std::string& args = "");
+// Runs the mkani executable in the current directory with the command-line `args`. Returns
+// "STATUS|OUT|ERR": its exit status and what it wrote to standard output and error.
+std::string runTool(const std::string& args = "");
 
 // POSIX only: the same, through sh after the shell commands `setup`, and as the user nobody (in
 // the group users, 100) with `unprivileged` when the tests run as root.
-ToolRun runToolAfter(const std::string& setup, bool unprivileged = false,
-                     const std::string& args = "");
+std::string runToolAfter(const std::string& setup, bool unprivileged = false,
+                         const std::string& args = "");
 
 // Lists `names` in every pass; a name that begins with '?' comes as one that no name in the
 // script could open.

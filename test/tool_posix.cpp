@@ -10,11 +10,11 @@ namespace mkani {
 
 const char kLineEnd[] = "\n";
 
-ToolRun runTool(const std::string& args) {
+std::string runTool(const std::string& args) {
   return runToolAfter(":", false, args);
 }
 
-ToolRun runToolAfter(const std::string& setup, bool unprivileged, const std::string& args) {
+std::string runToolAfter(const std::string& setup, bool unprivileged, const std::string& args) {
   const std::string out =
       std::filesystem::temp_directory_path() / ("mkani-out-" + std::to_string(getpid()) + ".");
   const std::string user =
@@ -22,8 +22,8 @@ ToolRun runToolAfter(const std::string& setup, bool unprivileged, const std::str
   const std::string command = setup + "; exec " + user + MKANI_EXE " " + args;
   const int status =
       std::system(("sh -c '" + command + "' >" + out + "1 2>" + out + "2 </dev/null").c_str());
-  ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out + "1"),
-              readFile(out + "2")};
+  const std::string run = std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + "|" +
+                          readFile(out + "1") + "|" + readFile(out + "2");
   std::system(("rm -f " + out + "1 " + out + "2").c_str());
   return run;
 }

@@ -9,13 +9,14 @@ namespace mkani {
 
 const char kLineEnd[] = "\r\n";
 
-ToolRun runTool(const std::string& args) {
+std::string runTool(const std::string& args) {
   const std::string out = (std::filesystem::temp_directory_path() / "mkani-out-").string() +
                           std::to_string(GetCurrentProcessId()) + ".";
   // cmd takes the whole line in one more pair of quotes.
   const int status = std::system(
       ("\"\"" MKANI_EXE "\" " + args + " >\"" + out + "1\" 2>\"" + out + "2\" <NUL\"").c_str());
-  ToolRun run{status, readFile(out + "1"), readFile(out + "2")};
+  const std::string run =
+      std::to_string(status) + "|" + readFile(out + "1") + "|" + readFile(out + "2");
   std::filesystem::remove(out + "1");
   std::filesystem::remove(out + "2");
   return run;
