@@ -2,10 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/limits.h>
 #include <sys/xattr.h>
 #endif
 
 #include <cerrno>
+#include <cstring>
 
 #include "script/output_file.h"
 #include "util/platform.h"
@@ -34,15 +36,14 @@ bool notSettable(int error) {
 // Copies the extended attributes of the file `from` to the file `to`: access control lists,
 // labels, a user's notes; those that change meanwhile or that cannot be set here are left.
 bool copyAttributes(int from, int to, std::string* err) {
-  const ssize_t room = flistxattr(from, nullptr, 0);
-  std::string names(room > 0 ? static_cast<size_t>(room) : 0, '\0'), value;
-  const ssize_t size = room > 0 ? flistxattr(from, &names[0], names.size()) : 0;
-  for (size_t at = 0; size > 0 && at < static_cast<size_t>(size); at = names.find('\0', at) + 1) {
-    const char* name = names.c_str() + at;
-    const ssize_t length = fgetxattr(from, name, nullptr, 0);
-    value.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    if (length < 0 || fgetxattr(from, name, &value[0], value.size()) != length) continue;
-    if (fsetxattr(to, name, value.data(), value.size(), 0) != 0 && !notSettable(errno)) {
+  // Linux holds at most 64 KiB of names, and of each value.
+  std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
+  const ssize_t size = flistxattr(from, &names[0], names.size());
+  for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
+    const ssize_t length = fgetxattr(from, &names[at], &value[0], value.size());
+    if (length < 0) continue;
+    if (fsetxattr(to, &names[at], value.data(), static_cast<size_t>(length), 0) != 0 &&
+        !notSettable(errno)) {
       *err = systemError(errno);
       return false;
     }
