@@ -20,8 +20,8 @@ class RunStore {
   // Adds `size` bytes at `data` to the end of the store. Returns false with the reason in *err.
   virtual bool append(const char* data, size_t size, std::string* err) = 0;
 
-  // Reads up to `size` bytes at `offset` into `data`; *got is less than `size` only at the end
-  // of the store. Returns false with the reason in *err.
+  // Reads up to `size` bytes at `offset` into `data`; *got may be less than `size`, and is 0
+  // only at the end of the store. Returns false with the reason in *err.
   virtual bool read(uint64_t offset, char* data, size_t size, size_t* got, std::string* err) = 0;
 
   // Removes the store and all it held.

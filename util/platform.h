@@ -16,9 +16,8 @@ std::string systemError(unsigned long code);
 // Windows, however many calls that takes. Returns false with the reason in *err.
 bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err);
 
-// Reads up to `size` bytes at byte `offset` of the file `handle` into `data`, however many calls
-// that takes; *got is less than `size` only at the end of the file. Returns false with the
-// reason in *err.
+// Reads up to `size` bytes at byte `offset` of the file `handle` into `data`; *got may be less
+// than `size`, and is 0 only at the end of the file. Returns false with the reason in *err.
 bool readAt(intptr_t handle, uint64_t offset, char* data, size_t size, size_t* got,
             std::string* err);
 

@@ -7,6 +7,8 @@
 
 namespace mkani {
 
+// No call here is interrupted (EINTR): the signal handlers that mkani sets end the process.
+
 std::string systemError(unsigned long code) {
   return std::strerror(static_cast<int>(code));
 }
@@ -14,7 +16,6 @@ std::string systemError(unsigned long code) {
 bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) {
   while (size > 0) {
     const ssize_t done = ::write(static_cast<int>(handle), data, size);
-    if (done < 0 && errno == EINTR) continue;
     if (done <= 0) {
       *err = done < 0 ? systemError(errno) : "nothing more was taken";
       return false;
@@ -27,18 +28,12 @@ bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) 
 
 bool readAt(intptr_t handle, uint64_t offset, char* data, size_t size, size_t* got,
             std::string* err) {
-  *got = 0;
-  while (*got < size) {
-    const ssize_t done = ::pread(static_cast<int>(handle), data + *got, size - *got,
-                                 static_cast<off_t>(offset + *got));
-    if (done < 0 && errno == EINTR) continue;
-    if (done < 0) {
-      *err = systemError(errno);
-      return false;
-    }
-    if (done == 0) break;
-    *got += static_cast<size_t>(done);
+  const ssize_t done = ::pread(static_cast<int>(handle), data, size, static_cast<off_t>(offset));
+  if (done < 0) {
+    *err = systemError(errno);
+    return false;
   }
+  *got = static_cast<size_t>(done);
   return true;
 }
 
