@@ -7,11 +7,6 @@
 namespace mkani {
 namespace {
 
-inline unsigned char fold(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
-}
-
 // Buckets up to this size are sorted by their eight-byte keys, by comparison when small and by
 // least-significant-byte radix sort through a scratch buffer of this size otherwise.
 const size_t kKeyedBucket = size_t{1} << 16;
@@ -157,7 +152,7 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, Name
 int compareNames(std::string_view a, std::string_view b) {
   const size_t common = std::min(a.size(), b.size());
   for (size_t i = 0; i < common; ++i) {
-    const int differ = fold(a[i]) - fold(b[i]);
+    const int differ = foldCase(a[i]) - foldCase(b[i]);
     if (differ != 0) return differ;
   }
   const int longer = static_cast<int>(a.size()) - static_cast<int>(b.size());

@@ -8,6 +8,12 @@
 
 namespace mkani {
 
+// Returns the byte `c` as names compare it: ASCII a-z read as A-Z, every byte unsigned.
+inline unsigned char foldCase(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
+}
+
 // Returns a negative number, zero or a positive number as `a` sorts before, with or after `b`:
 // bytes compare unsigned with ASCII a-z read as A-Z, and names equal so are ordered by their raw
 // bytes. Zero only for identical names.

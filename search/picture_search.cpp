@@ -283,7 +283,6 @@ SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
   for (;;) {
     if (yielded_ && !heap_.empty()) {
       // Move the source of the name yielded last on, and sift it down to its place.
-      yielded_ = false;
       const size_t source = heap_[0];
       if (source == runs_.size()) {
         batchName_ = pos_ < count_ ? nameAt(block_.get(), refs()[pos_++]) : std::string_view();
@@ -319,8 +318,6 @@ void PictureSearch::siftDown() {
 }
 
 SearchStatus PictureSearch::failure(std::string* err) {
-  failed_ = false;
-  more_ = false;
   *err = error_;
   return SearchStatus::kFailed;
 }

@@ -93,6 +93,7 @@ class PictureSearch {
   std::string_view sourceName(size_t source) const {
     return source < runs_.size() ? runs_[source].name : batchName_;
   }
+  // Returns kFailed with the reason in *err, as every call after a failure does.
   SearchStatus failure(std::string* err);
 
   NameRef* refs() const { return reinterpret_cast<NameRef*>(block_.get() + capacity_) - count_; }
@@ -113,7 +114,7 @@ class PictureSearch {
   bool canSpill_;  // runs may be set aside in store_
   std::vector<Run> runs_;
   std::vector<size_t> heap_;    // runs_ with names left, smallest first; runs_.size() is the batch
-  bool yielded_ = false;        // the top of heap_ gave the name yielded last: move it on
+  bool yielded_ = false;        // a name came off the top of heap_: move that source on first
   std::string_view batchName_;  // the batch's smallest name not yet merged
 
   bool more_ = false;  // some match did not fit this batch: list again after it

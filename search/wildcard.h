@@ -20,7 +20,7 @@ class Wildcard {
 
  private:
   std::string pattern_;
-  std::string suffix_;  // the bytes after the star, in lower case
+  std::string suffix_;  // the bytes after the star, case folded as names compare
 };
 
 }  // namespace mkani
