@@ -26,8 +26,7 @@ std::string writeScript(const std::vector<std::string>& names, OutputFile* file,
 TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBufferOrKeepsTheOldScript) {
   ScopedTempDir dir;
   // The worked example, every byte spelled out, holds the plain way to the format.
-  const std::vector<std::string> two = {"sunset.jpg", "beach.jpg"};
-  EXPECT_EQ(expectedScript(two),
+  EXPECT_EQ(expectedScript({"sunset.jpg", "beach.jpg"}),
             ";Automatically created by Pelorin.\r\n\r\nvoice_data\\w.wav\r\n\r\nsunset.jpg\t\t;0 "
             "\r\nbeach.jpg\t\t;1 \r\n\r\nEOJ\r\n\t\t0\r\n10\t\t1\r\n20\r\n\r\nEOFL\r\n\r\n\"\"\r\n"
             "\"\"\r\n10\r\n\"\"\r\n\"\"\r\n20\r\n\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n");
@@ -36,17 +35,13 @@ TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBufferOrKeepsTheOldS
   while (many.size() < 30000) many.push_back("frame_" + std::to_string(many.size()) + ".jpg");
   // The smallest buffer, which names and lists cross at every step, writes the same bytes; a
   // large one goes to the file in few writes, each all but the last nearly a whole buffer.
-  const struct {
-    const std::vector<std::string>& names;
-    size_t buffer;
-  } cases[] = {{two, ScriptWriter::kBufferSize}, {many, ScriptWriter::kBufferSize}, {many, 64}};
-  for (const auto& c : cases) {
+  for (const size_t buffer : {ScriptWriter::kBufferSize, size_t{64}}) {
     writeFile("main.ani", std::string(1 << 21, 'x'));
     FaultyFile file("");
-    ASSERT_EQ(writeScript(c.names, &file, c.buffer), "");
+    ASSERT_EQ(writeScript(many, &file, buffer), "");
     const std::string text = readFile("main.ani");
-    EXPECT_TRUE(text == expectedScript(c.names)) << c.names.size() << " at " << c.buffer;
-    EXPECT_LE(file.writes, text.size() / (c.buffer - 63) + 1) << c.buffer;
+    EXPECT_TRUE(text == expectedScript(many)) << buffer;
+    EXPECT_LE(file.writes, text.size() / (buffer - 63) + 1) << buffer;
   }
   // A failure at any step keeps the old script and leaves nothing behind.
   for (const char* step : {"write", "close", "replace"}) {
