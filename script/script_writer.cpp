@@ -148,7 +148,7 @@ void ScriptWriter::put(const char* data, size_t size) {
 }
 
 void ScriptWriter::flush() {
-  if (!failed_ && used_ > 0 && !file_->write(buffer_.get(), used_, &error_)) failed_ = true;
+  if (!failed_ && !file_->write(buffer_.get(), used_, &error_)) failed_ = true;
   used_ = 0;
 }
 

@@ -48,6 +48,7 @@ class ScriptWriter {
   // it lacks the room; nullptr after a failure. The caller moves used_ past what it wrote.
   char* room(size_t size);
   void put(const char* data, size_t size);
+  // Hands the buffered bytes, of which there are always some, to the file.
   void flush();
   bool report(std::string* err) const;
 

@@ -228,9 +228,8 @@ void PictureSearch::startMerge() {
     }
     heap_.push_back(i);  // a run holds at least one name
   }
-  pos_ = 1;
-  batchName_ = nameAt(block_.get(), refs()[0]);
-  heap_.push_back(runs_.size());  // the batch, which is never empty
+  batchName_ = nameAt(block_.get(), refs()[pos_++]);  // the pass left pos_ at 0
+  heap_.push_back(runs_.size());                      // the batch, which is never empty
   std::make_heap(heap_.begin(), heap_.end(), [this](size_t a, size_t b) {
     return compareNames(sourceName(a), sourceName(b)) > 0;
   });
