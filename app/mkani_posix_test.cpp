@@ -50,6 +50,9 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     {"rm p; " + pipe + ">p 3<&-", false, "--version",
      "2||mkani: cannot write to standard output: Broken pipe\n", "old\n"},
     {"rm p; exec >&-", false, "--version", "0||", "old\n"},
+    // Without /proc, as in a chroot, the new script has a name from the start.
+    {"chmod 644 main.ani; exec unshare -m sh -c \"mount -t tmpfs no /proc && exec " MKANI_EXE "\"",
+     false, "", "0||", fresh},
     // Refused before anything is created, and nothing is written through.
     {"rm main.ani; ln -s gone.jpg main.ani", false, "", refused + "a symbolic link\n", "<missing>"},
     {"rm main.ani; mkfifo main.ani", false, "", refused + "not a regular file\n", ""},
