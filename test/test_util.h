@@ -79,8 +79,7 @@ struct FakeDirectory : DirectorySource {
 struct FakeRunStore : RunStore {
   bool create(std::string* /*err*/) override { return true; }
   bool append(const char* data, size_t size, std::string* err) override {
-    if (appends++ == failAppendAt) return fail(err);
-    return bytes.append(data, size), true;
+    return appends++ == failAppendAt ? fail(err) : (bytes.append(data, size), true);
   }
   bool read(uint64_t at, char* data, size_t size, size_t* got, std::string* err) override {
     if (reads++ == failReadAt) return fail(err);
