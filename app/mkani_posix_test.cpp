@@ -30,8 +30,6 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   const std::string cannot = "2||mkani: cannot write main.ani: ";
   const std::string denied = cannot + "Permission denied\n", refused = cannot + "it is ";
   const std::string pipe = "mkfifo p; exec 3<>p; exec ";  // then a pipe nobody reads: "3<&-"
-  const std::string hideProc =
-      "unshare -m true 2>&- && exec unshare -m sh -c \"mount -t tmpfs t /proc;exec " MKANI_EXE "\"";
   const struct {
     std::string setup;
     bool nobody;
@@ -47,7 +45,9 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     {"chmod 755 .; ulimit -v 30000", false, "", "2||mkani: out of memory\n", fresh},
     // Without /proc, as in a chroot, the new script has a name from the start (where a mount
     // namespace can hide /proc; elsewhere this runs as any other case).
-    {"chmod 644 main.ani; " + hideProc, false, "", "0||", fresh},
+    {"chmod 644 main.ani; unshare -m true 2>&- && exec unshare -m sh -c \"mount -t tmpfs t /proc "
+     "2>&-; exec " MKANI_EXE "\"",
+     false, "", "0||", fresh},
     {"exec 3>&-; ulimit -n 4", false, "", cannot + "Too many open files\n", fresh},
 #endif
     {"chmod 755 .; echo old >main.ani; ulimit -f 9", false, "", cannot + "File too large\n",
