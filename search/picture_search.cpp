@@ -95,7 +95,7 @@ bool PictureSearch::readPass() {
       if (last_.empty() && unwritableCount_++ < kMostUnwritable) unwritable_.emplace_back(name);
       continue;
     }
-    if (compareNames(name, last_) <= 0) continue;  // names are never empty
+    if (!last_.empty() && compareNames(name, last_) <= 0) continue;
     if (!cutoff_.empty() && compareNames(name, cutoff_) >= 0) {
       more_ = true;
     } else if (add(name, false)) {
