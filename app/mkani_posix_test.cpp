@@ -74,13 +74,13 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   EXPECT_EQ(stat("main.ani", &st) == 0 ? st.st_mode + st.st_uid + st.st_gid : 0,
             (S_IFREG | 0600u) + 2 * 65534u);
   EXPECT_EQ(readFile("partner"), "old\n");
-  // Run by another user, only the group can be kept, where that user is in it, and the extended
-  // attributes that the user may set, an empty one too.
+  // Run by another user, who may not give the owner, the script is rewritten in place: owner,
+  // group and extended attributes stay, an empty one too.
   ASSERT_EQ(setxattr("main.ani", "user.note", "kept", 4, 0), 0);
   ASSERT_EQ(setxattr("main.ani", "user.empty", "", 0, 0), 0);
   ASSERT_EQ(setxattr("main.ani", "security.mkani", "root's", 6, 0), 0);
   ASSERT_EQ(runToolAfter("chown 0:100 main.ani; chmod 664 main.ani; chmod 777 .", true), "0||");
-  EXPECT_EQ(stat("main.ani", &st) == 0 ? st.st_gid + st.st_uid : 0, 100u + 65534u);
+  EXPECT_EQ(stat("main.ani", &st) == 0 ? st.st_gid + st.st_uid : 0, 100u);
   char kept[8] = {};
   EXPECT_EQ(
       getxattr("main.ani", "user.note", kept, 8) + getxattr("main.ani", "user.empty", kept, 0), 4);

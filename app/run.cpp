@@ -119,7 +119,7 @@ int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
   ScriptWriter script(file);
   std::string writeError;
   uint64_t count = 0;
-  if (script.open(&writeError)) {
+  if (script.open(search.matches(), search.matchBytes(), &writeError)) {
     while (script.writePicture(entry.name, count, &writeError)) {
       ++count;
       status = writable(search.next(&entry, &searchError));

@@ -1,8 +1,10 @@
-// Where the script goes: a new file that takes the place of the old one whole, or not at all.
+// Where the script goes: a new file that takes the place of the old one, whole where the folder
+// allows it, else rewritten in place.
 #ifndef MKANI_SCRIPT_OUTPUT_FILE_H_
 #define MKANI_SCRIPT_OUTPUT_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "util/scratch_file.h"
@@ -13,46 +15,91 @@ class OutputFile {
  public:
   virtual ~OutputFile() = default;
 
-  // Opens a new file that is to replace `path`. Refuses, before anything is created, a `path`
-  // that is a symbolic link, a directory, not a regular file, or not writable. Returns false
-  // with the reason in *err.
-  virtual bool open(const char* path, std::string* err) = 0;
+  // Opens a new file that is to take the place of `path`, with room made for `size` bytes, at
+  // least what will be written. Refuses, before anything is created, a `path` that is a symbolic
+  // link, a directory, not a regular file, or not writable. Returns false with the reason in *err.
+  virtual bool open(const char* path, uint64_t size, std::string* err) = 0;
 
   // Writes all `size` bytes at `data`. Returns false with the reason in *err.
   virtual bool write(const char* data, size_t size, std::string* err) = 0;
 
-  // Closes the new file. Returns false with the reason in *err when the platform reports a
-  // failure, as it may for writes it had delayed.
+  // Closes the new file and puts it in the place of `path`. Returns false with the reason in
+  // *err, as the platform may give for writes it had delayed; `path` then keeps what it held,
+  // unless *err says otherwise.
   virtual bool close(std::string* err) = 0;
 
-  // Puts the closed file in the place of `path` in one step. Returns false with the reason in
-  // *err; `path` then keeps what it held.
-  virtual bool replace(std::string* err) = 0;
-
-  // Gives up on a file not yet in place: closes and removes it, and `path` keeps what it held.
+  // Gives up on a file not yet in place: closes it and removes what the run made.
   virtual void discard() = 0;
 };
 
-// The file on disk. The new file is a scratch file beside `path`, given the permission bits
-// (and, where allowed, the owner and group) of the file it replaces. In a folder that takes no
-// new file, an existing `path` is emptied and rewritten in place instead.
+// The file on disk. The new file is a scratch file beside `path`, given what the old one had
+// (owner, group, permission bits, access list and other extended attributes), then renamed over
+// it. Where the folder refuses any of that for a reason that writing `path` does not share
+// (no new file allowed, no inode or room for a second copy, an owner or access list that cannot
+// be given, a rename refused, a folder that keeps every name it holds), `path` itself is
+// rewritten in place instead, as far as room is made for it first, with stop requests held back
+// until it is whole.
 class DiskOutputFile : public OutputFile {
  public:
+  // The platform calls that a test can have fail.
+  enum class Step { kCreate, kOwner, kMode, kAccessList, kWrite, kClose, kRename, kRemove };
+
   DiskOutputFile() = default;
   ~DiskOutputFile() override;  // discards a file not yet in place
   DiskOutputFile(const DiskOutputFile&) = delete;
   DiskOutputFile& operator=(const DiskOutputFile&) = delete;
 
-  bool open(const char* path, std::string* err) override;
+  bool open(const char* path, uint64_t size, std::string* err) override;
   bool write(const char* data, size_t size, std::string* err) override;
   bool close(std::string* err) override;
-  bool replace(std::string* err) override;
   void discard() override;
 
+  // Returns true when `path` is, or was, rewritten in place rather than replaced whole.
+  bool inPlace() const { return inPlace_; }
+
+ protected:
+  // Returns 0, or the platform's error code (errno, GetLastError()) that the call at `step` is
+  // to fail with instead of being made.
+  virtual int fault(Step /*step*/) { return 0; }
+
  private:
+  enum class Outcome { kDone, kRefused, kFailed };  // kRefused: in place may work
+
+  // The platform's steps, each with the reason in *err when it returns false or kFailed.
+  // Refuses what cannot be written at all; opens the old file, notes its mode and whether a
+  // rename over it is bound to fail.
+  bool examine(std::string* err);
+  // Creates the scratch file with room for size_ bytes.
+  Outcome createScratch(std::string* err);
+  // Gives the scratch file what the old one had. Returns false when it cannot.
+  bool carryOver();
+  // Closes the written scratch file, with a name and the old file's mode.
+  bool closeScratch(std::string* err);
+  // Renames the closed scratch file over `path`; kFailed when `path` was lost on the way and the
+  // scratch file, which keeps its name, holds the only script.
+  Outcome rename(std::string* err);
+  // Opens the closed scratch file `file` again, for reading.
+  bool reopenScratch(ScratchFile* file, std::string* err);
+  // Opens `path` for rewriting in place, creating it when missing, with room for size_ bytes.
+  bool openInPlace(std::string* err);
+  // Cuts `path` to what was written and closes it.
+  bool closeInPlace(std::string* err);
+
+  // Rewrites `path` in place with the bytes of the scratch file. Returns false with the reason
+  // in *err.
+  bool copyInPlace(std::string* err);
+  // Closes the old file when it is open.
+  void closeOld();
+
   std::string path_;
-  ScratchFile file_;      // the new file
-  bool inPlace_ = false;  // file_ is `path` itself, rewritten in place
+  uint64_t size_ = 0;                    // room to make
+  uint64_t written_ = 0;                 // bytes written to file_
+  ScratchFile file_;                     // the new file: a scratch file, or `path` itself in place
+  intptr_t old_ = ScratchFile::kClosed;  // the old file, open for writing
+  int mode_ = -1;                        // the old file's permission bits, -1 when there was none
+  bool renameRefused_ = false;           // known at open: no scratch file could take its place
+  bool inPlace_ = false;
+  bool held_ = false;  // stop requests are held back
 };
 
 }  // namespace mkani

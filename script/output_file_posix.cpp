@@ -1,8 +1,12 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/fs.h>
 #include <linux/limits.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #endif
 
@@ -11,9 +15,12 @@
 
 #include "script/output_file.h"
 #include "util/platform.h"
+#include "util/stops.h"
 
 namespace mkani {
 namespace {
+
+const int kModeBits = 07777;
 
 // Why `path` could not be opened, naming what stands there when it is not a file at all.
 std::string openFailure(const char* path, int error) {
@@ -26,122 +33,202 @@ std::string openFailure(const char* path, int error) {
   return systemError(error);
 }
 
-#if defined(__linux__)
-// Returns true when `error` says that an extended attribute cannot be set here: one that the
-// process may not set (security.*, trusted.*) or that the file system does not hold.
-bool notSettable(int error) {
-  return error == EPERM || error == EACCES || error == ENOTSUP || error == ERANGE;
+// Returns true when `error` refuses a new file, or room for it, here, where the old file may
+// still be written in place: no permission, no inode, no room for a second copy.
+bool refusedHere(int error) {
+  return error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT;
 }
 
-// Copies the extended attributes of the file `from` to the file `to`: access control lists,
-// labels, a user's notes; those that change meanwhile or that cannot be set here are left.
-bool copyAttributes(int from, int to, std::string* err) {
-  // Linux holds at most 64 KiB of names, and of each value.
-  std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
-  const ssize_t size = flistxattr(from, &names[0], names.size());
-  for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
-    const ssize_t length = fgetxattr(from, &names[at], &value[0], value.size());
-    if (length < 0) continue;
-    if (fsetxattr(to, &names[at], value.data(), static_cast<size_t>(length), 0) != 0 &&
-        !notSettable(errno)) {
-      *err = systemError(errno);
-      return false;
-    }
-  }
-  return true;
-}
-#endif
-
-// Gives the new file `fd` what the old one had: its owner and group where the process may
-// (as root), its permission bits and, on Linux, its extended attributes.
-bool takeOver(int fd, int oldFd, const struct stat& old, std::string* err) {
+// Returns true when the current directory keeps every name it holds (append-only or
+// immutable): a scratch file made there could never be renamed or removed.
+bool keepsEveryName() {
 #if defined(__linux__)
-  if (!copyAttributes(oldFd, fd, err)) return false;
+  const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int flags = 0;
+  const bool known = dir >= 0 && ioctl(dir, FS_IOC_GETFLAGS, &flags) == 0;
+  if (dir >= 0) ::close(dir);
+  return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 #else
-  (void)oldFd;
+  return false;
 #endif
-  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-    if (errno != EPERM) {
-      *err = systemError(errno);
-      return false;
-    }
-    (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);  // the group, when a member of it
+}
+
+// Makes room for `size` bytes in the file `fd`: within the file size limit, and reserved on
+// the disk where the file system can, else checked against its free space. Returns 0 or errno.
+int makeRoom(int fd, uint64_t size) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      size > limit.rlim_cur) {
+    return EFBIG;
   }
-  if (fchmod(fd, old.st_mode & 07777) != 0) {
-    *err = systemError(errno);
-    return false;
-  }
-  return true;
+#if defined(__linux__)
+  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+#endif
+  struct stat st;
+  struct statvfs fs;
+  if (fstat(fd, &st) != 0 || fstatvfs(fd, &fs) != 0) return 0;  // nothing known: write and see
+  const uint64_t have = static_cast<uint64_t>(st.st_blocks) * 512;
+  const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  return size <= have || size - have <= free ? 0 : ENOSPC;
+}
+
+// Gives the file `fd` the permission bits `mode` when it lacks them. Returns 0 or errno.
+int giveMode(int fd, int mode) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return errno;
+  if (static_cast<int>(st.st_mode & kModeBits) == mode) return 0;
+  return fchmod(fd, static_cast<mode_t>(mode)) == 0 ? 0 : errno;
 }
 
 }  // namespace
 
-DiskOutputFile::~DiskOutputFile() {
-  discard();
-}
-
-bool DiskOutputFile::open(const char* path, std::string* err) {
-  path_ = path;
-  // The old file is checked through a descriptor of its own, non-blocking so that a FIFO
-  // without a reader cannot hold the run, and never through a symbolic link.
-  const int old = ::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+bool DiskOutputFile::examine(std::string* err) {
+  // Opened without blocking, so that a FIFO without a reader cannot hold the run, and never
+  // through a symbolic link.
+  const int old = ::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (old < 0 && errno != ENOENT) {
-    *err = openFailure(path, errno);
+    *err = openFailure(path_.c_str(), errno);
     return false;
   }
+  old_ = old < 0 ? ScratchFile::kClosed : old;
   struct stat st;
-  bool ok = true;
-  if (old >= 0 && fstat(old, &st) != 0) {
-    *err = systemError(errno);
-    ok = false;
-  } else if (old >= 0 && !S_ISREG(st.st_mode)) {
+  if (old >= 0 && (fstat(old, &st) != 0 || !S_ISREG(st.st_mode))) {
     *err = "it is not a regular file";
-    ok = false;
-  } else if (!createScratchFile(false, &file_, err)) {
-    ok = false;
-    if (old >= 0 && (errno == EACCES || errno == EPERM)) {
-      // A folder that takes no new file: rewrite the old one in place, as far as that goes.
-      const int flags = fcntl(old, F_GETFL);
-      if (flags != -1 && fcntl(old, F_SETFL, flags & ~O_NONBLOCK) == 0 && ftruncate(old, 0) == 0) {
-        file_.handle = old;
-        inPlace_ = true;
-        return true;
-      }
-      *err = systemError(errno);
-    }
-  } else if (old >= 0 && !takeOver(static_cast<int>(file_.handle), old, st, err)) {
-    discard();
-    ok = false;
+    return false;
   }
-  if (old >= 0) ::close(old);
-  return ok;
+  mode_ = old < 0 ? -1 : static_cast<int>(st.st_mode & kModeBits);
+  renameRefused_ = keepsEveryName();
+  return true;
 }
 
-bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
-  return writeAll(file_.handle, data, size, err);
+DiskOutputFile::Outcome DiskOutputFile::createScratch(std::string* err) {
+  int error = fault(Step::kCreate);
+  if (error == 0 && !createScratchFile(false, &file_, err)) error = errno;
+  if (error == 0) error = makeRoom(static_cast<int>(file_.handle), size_);
+  if (error == 0) return Outcome::kDone;
+  *err = systemError(error);
+  return refusedHere(error) ? Outcome::kRefused : Outcome::kFailed;
 }
 
-bool DiskOutputFile::close(std::string* err) {
+bool DiskOutputFile::carryOver() {
+  if (old_ == ScratchFile::kClosed) return true;
+  const int from = static_cast<int>(old_), to = static_cast<int>(file_.handle);
+#if defined(__linux__)
+  // The access list exactly, one that the folder's default gave the new file removed; the other
+  // attributes (labels, a user's notes) as far as the process may set them.
+  const char kAccessList[] = "system.posix_acl_access";
+  std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
+  const ssize_t size = flistxattr(from, &names[0], names.size());
+  bool hasList = false;
+  for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
+    const bool isList = std::strcmp(&names[at], kAccessList) == 0;
+    hasList = hasList || isList;
+    const ssize_t length = fgetxattr(from, &names[at], &value[0], value.size());
+    if (length < 0) continue;  // gone meanwhile
+    int error = isList ? fault(Step::kAccessList) : 0;
+    if (error == 0 && fsetxattr(to, &names[at], value.data(), static_cast<size_t>(length), 0) != 0)
+      error = errno;
+    // Attributes the process may not set (security.*, trusted.*) are left.
+    if (error != 0 && (isList || (error != EPERM && error != EACCES && error != ENOTSUP))) {
+      return false;
+    }
+  }
+  if (!hasList) {
+    int error = fault(Step::kAccessList);
+    if (error == 0 && fremovexattr(to, kAccessList) != 0) error = errno;
+    if (error != 0 && error != ENODATA && error != ENOTSUP) return false;
+  }
+#endif
+  struct stat old, now;
+  if (fstat(from, &old) != 0 || fstat(to, &now) != 0) return false;
+  if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
+    const int error = fault(Step::kOwner);
+    if (error != 0 || fchown(to, old.st_uid, old.st_gid) != 0) return false;
+  }
+  return fault(Step::kMode) == 0 && giveMode(to, mode_) == 0;
+}
+
+bool DiskOutputFile::closeScratch(std::string* err) {
+  const int fd = static_cast<int>(file_.handle);
+  // Writing clears the set-user-ID and set-group-ID bits: they are given back.
+  int error = mode_ < 0 ? 0 : giveMode(fd, mode_);
+  if (error == 0) error = fault(Step::kClose);
+  if (error != 0) {
+    *err = systemError(error);
+    return false;
+  }
   // An unnamed file is named first: closing it would be the end of it.
-  if (!inPlace_ && !nameScratchFile(&file_, err)) return false;
-  const int status = ::close(static_cast<int>(file_.handle));
+  if (!nameScratchFile(&file_, err)) return false;
+  const int status = ::close(fd);
   file_.handle = ScratchFile::kClosed;
   if (status != 0) *err = systemError(errno);
   return status == 0;
 }
 
-bool DiskOutputFile::replace(std::string* err) {
-  if (inPlace_) return true;
-  if (::rename(file_.name.c_str(), path_.c_str()) != 0) {
-    *err = systemError(errno);
+DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
+  int error = fault(Step::kRename);
+  if (error == 0 && ::rename(file_.name.c_str(), path_.c_str()) != 0) error = errno;
+  if (error == 0) {
+    releaseScratchName(&file_);
+    return Outcome::kDone;
+  }
+  *err = systemError(error);
+  return Outcome::kRefused;
+}
+
+bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
+  const int fd = ::open(file->name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  file->handle = fd < 0 ? ScratchFile::kClosed : fd;
+  if (fd < 0) *err = systemError(errno);
+  return fd >= 0;
+}
+
+bool DiskOutputFile::openInPlace(std::string* err) {
+  int fd = static_cast<int>(old_);
+  old_ = ScratchFile::kClosed;
+  struct stat st;
+  if (fd < 0) {  // none was there: this is the first script
+    fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      *err = openFailure(path_.c_str(), errno);
+      return false;
+    }
+    file_.handle = fd;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      *err = "it is not a regular file";
+      return false;
+    }
+  }
+  file_.handle = fd;
+  inPlace_ = true;
+  written_ = 0;
+  if (const int error = makeRoom(fd, size_)) {
+    *err = systemError(error);
     return false;
   }
-  releaseScratchName(&file_);
+  holdStops();
+  held_ = true;
   return true;
 }
 
-void DiskOutputFile::discard() {
-  removeScratchFile(&file_);
+bool DiskOutputFile::closeInPlace(std::string* err) {
+  const int fd = static_cast<int>(file_.handle);
+  int error = ftruncate(fd, static_cast<off_t>(written_)) == 0 ? 0 : errno;
+  // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
+  // process may.
+  if (mode_ >= 0) giveMode(fd, mode_);
+  file_.handle = ScratchFile::kClosed;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  held_ = false;
+  releaseStops();
+  if (error != 0) *err = systemError(error);
+  return error == 0;
+}
+
+void DiskOutputFile::closeOld() {
+  if (old_ != ScratchFile::kClosed) ::close(static_cast<int>(old_));
+  old_ = ScratchFile::kClosed;
 }
 
 }  // namespace mkani

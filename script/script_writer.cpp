@@ -61,11 +61,27 @@ class Counter {
   size_t size_ = 1;
 };
 
+// Returns the digits that the numbers 1 to `last` take in all.
+uint64_t digitsUpTo(uint64_t last) {
+  uint64_t sum = 0;
+  // Each number has as many digits as there are powers of ten up to it.
+  for (uint64_t power = 1; power <= last; power *= 10) sum += last - power + 1;
+  return sum;
+}
+
 }  // namespace
 
 bool fitsOnPictureLine(std::string_view name) {
   return !std::memchr(name.data(), '\n', name.size()) &&
          !std::memchr(name.data(), '\r', name.size());
+}
+
+uint64_t scriptSize(uint64_t count, uint64_t nameBytes) {
+  // The fixed pieces, then for each index k: its picture line, index entry and string entry
+  // hold 22 bytes beside the name, the digits of k twice and those of k + 1 twice.
+  uint64_t size = 96 + nameBytes + 22 * count;
+  if (count > 0) size += 2 * (1 + digitsUpTo(count - 1) + digitsUpTo(count));
+  return size;
 }
 
 ScriptWriter::ScriptWriter(OutputFile* file, size_t bufferSize)
@@ -75,8 +91,8 @@ ScriptWriter::~ScriptWriter() {
   if (open_) file_->discard();
 }
 
-bool ScriptWriter::open(std::string* err) {
-  open_ = file_->open(kFileName, &error_);
+bool ScriptWriter::open(uint64_t count, uint64_t nameBytes, std::string* err) {
+  open_ = file_->open(kFileName, scriptSize(count, nameBytes), &error_);
   if (!open_) failed_ = true;
   put(kHeader, sizeof kHeader - 1);
   return report(err);
@@ -124,7 +140,7 @@ bool ScriptWriter::close(std::string* err) {
   if (!open_) return report(err);
   open_ = false;
   flush();
-  if (failed_ || !file_->close(&error_) || !file_->replace(&error_)) {
+  if (failed_ || !file_->close(&error_)) {
     failed_ = true;
     file_->discard();
   }

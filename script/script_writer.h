@@ -15,6 +15,9 @@ namespace mkani {
 // Returns true when `name` can stand on a picture line: it holds no line feed or carriage return.
 bool fitsOnPictureLine(std::string_view name);
 
+// Returns the size of the script for `count` pictures whose names take `nameBytes` in all.
+uint64_t scriptSize(uint64_t count, uint64_t nameBytes);
+
 // Writes main.ani: the header and sound line, one line per picture, then the index list, the
 // string list and the trailer, every line ended by CR LF. Buffered; after the first failure
 // every call fails with the same reason and nothing more is written. The new script takes the
@@ -28,9 +31,10 @@ class ScriptWriter {
   explicit ScriptWriter(OutputFile* file, size_t bufferSize = kBufferSize);
   ~ScriptWriter();  // discards a script that was not closed
 
-  // Opens the new main.ani in the current directory and writes the header and sound line.
-  // Returns false with the reason in *err when the file cannot be opened or written.
-  bool open(std::string* err);
+  // Opens the new main.ani in the current directory, with room for at most `count` pictures
+  // whose names take at most `nameBytes`, and writes the header and sound line. Returns false
+  // with the reason in *err when the file cannot be opened or written.
+  bool open(uint64_t count, uint64_t nameBytes, std::string* err);
 
   // Writes the picture line of `name` with index `index`. Returns false with the reason in *err.
   bool writePicture(std::string_view name, uint64_t index, std::string* err);

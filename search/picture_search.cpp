@@ -84,6 +84,7 @@ bool PictureSearch::readPass() {
   if (last_.empty()) {
     unwritable_.clear();
     unwritableCount_ = 0;
+    matches_ = matchBytes_ = 0;
   }
   std::string_view name;
   DirectorySource::Status status;
@@ -95,7 +96,12 @@ bool PictureSearch::readPass() {
       if (last_.empty() && unwritableCount_++ < kMostUnwritable) unwritable_.emplace_back(name);
       continue;
     }
-    if (!last_.empty() && compareNames(name, last_) <= 0) continue;
+    if (last_.empty()) {
+      ++matches_;
+      matchBytes_ += name.size();
+    } else if (compareNames(name, last_) <= 0) {
+      continue;
+    }
     if (!cutoff_.empty() && compareNames(name, cutoff_) >= 0) {
       more_ = true;
     } else if (add(name, false)) {

@@ -60,6 +60,11 @@ class PictureSearch {
   const std::vector<std::string>& unwritable() const { return unwritable_; }
   size_t unwritableCount() const { return unwritableCount_; }
 
+  // Once `first` has returned: how many matches the listing held and how many bytes their
+  // names take, at least what the search yields.
+  uint64_t matches() const { return matches_; }
+  uint64_t matchBytes() const { return matchBytes_; }
+
  private:
   // A sorted run set aside: where it lies in the store, and how far it has been merged.
   struct Run {
@@ -123,6 +128,7 @@ class PictureSearch {
   std::string cutoff_;  // this pass keeps only names below it; "" keeps all
   std::vector<std::string> unwritable_;
   size_t unwritableCount_ = 0;
+  uint64_t matches_ = 0, matchBytes_ = 0;
   bool failed_ = false;
   std::string error_;  // what failed, as the user reads it
 };

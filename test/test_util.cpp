@@ -7,6 +7,8 @@
 #include <random>
 #include <sstream>
 
+#include "script/script_writer.h"
+
 namespace fs = std::filesystem;
 
 namespace mkani {
@@ -54,6 +56,20 @@ std::string expectedScript(const std::vector<std::string>& names) {
   }
   return text + "\r\nEOJ\r\n" + index + "\r\n\r\nEOFL\r\n\r\n" + strings +
          "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
+}
+
+std::string writeScript(const std::vector<std::string>& names, OutputFile* file,
+                        size_t bufferSize) {
+  ScriptWriter script(file, bufferSize ? bufferSize : ScriptWriter::kBufferSize);
+  std::string err;
+  size_t bytes = 0;
+  for (const std::string& name : names) bytes += name.size();
+  if (script.open(names.size(), bytes, &err)) {
+    for (size_t k = 0; k < names.size(); ++k) script.writePicture(names[k], k, &err);
+    script.finish(names.size(), &err);
+  }
+  script.close(&err);
+  return err;
 }
 
 std::vector<std::string> picturesIn(const std::string& text) {

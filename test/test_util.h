@@ -5,6 +5,7 @@
 #define MKANI_TEST_TEST_UTIL_H_
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ long entryCount(const std::string& prefix = "");
 
 // Returns the script for the pictures `names`, put together the plain way.
 std::string expectedScript(const std::vector<std::string>& names);
+
+// Writes main.ani for `names` in the current directory through `file`, buffering `bufferSize`
+// bytes (ScriptWriter::kBufferSize when 0); returns the first failure, or "".
+std::string writeScript(const std::vector<std::string>& names, OutputFile* file,
+                        size_t bufferSize = 0);
 
 // Returns the names on the picture lines of the script `text`, in order.
 std::vector<std::string> picturesIn(const std::string& text);
@@ -93,22 +99,15 @@ struct FakeRunStore : RunStore {
   int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0;  // calls count from 0
 };
 
-// The script's file on disk, failing at the step `failAt` names: "write", "close" or "replace";
-// it counts the writes.
+// The script's file on disk, whose calls fail at the steps `faults` names, each with its error
+// code; it counts the writes.
 struct FaultyFile : DiskOutputFile {
-  explicit FaultyFile(std::string step) : failAt(std::move(step)) {}
-  bool write(const char* data, size_t size, std::string* err) override {
-    ++writes;
-    return failAt != "write" ? DiskOutputFile::write(data, size, err) : fail(err);
+  explicit FaultyFile(std::map<Step, int> faults = {}) : faults(std::move(faults)) {}
+  int fault(Step step) override {
+    writes += step == Step::kWrite;
+    return faults.count(step) ? faults[step] : 0;
   }
-  bool close(std::string* err) override {
-    return DiskOutputFile::close(err) && (failAt != "close" || fail(err));
-  }
-  bool replace(std::string* err) override {
-    return failAt != "replace" ? DiskOutputFile::replace(err) : fail(err);
-  }
-  bool fail(std::string* err) { return *err = "Input/output error", false; }
-  std::string failAt;
+  std::map<Step, int> faults;
   size_t writes = 0;
 };
 

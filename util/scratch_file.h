@@ -27,8 +27,9 @@ bool createScratchFile(bool temporary, ScratchFile* file, std::string* err);
 // be renamed; a file that has one keeps it. Returns false with the reason in *err.
 bool nameScratchFile(ScratchFile* file, std::string* err);
 
-// Closes the file when open and removes its name when it has one, ignoring failures.
-void removeScratchFile(ScratchFile* file);
+// Closes the file when open and removes its name when it has one. Returns 0, or the platform's
+// error code when the name could not be removed.
+int removeScratchFile(ScratchFile* file);
 
 // Forgets the name of `file`, which now names another file: the scratch file was renamed over
 // it.

@@ -7,6 +7,7 @@
 
 #include "util/platform.h"
 #include "util/scratch_file.h"
+#include "util/stops.h"
 
 namespace mkani {
 namespace {
@@ -24,7 +25,8 @@ const int kNameAttempts = 1000;
 char pendingName[64];
 volatile std::sig_atomic_t pending = 0;
 
-// Gives `file` the name `name`, and a stop signal the name to remove.
+// Gives `file` the name `name`, and a stop signal the name to remove. Called with stops held, from
+// the call that makes the name on disk on.
 void track(ScratchFile* file, const std::string& name) {
   file->name = name;
   pending = 0;
@@ -35,7 +37,9 @@ void track(ScratchFile* file, const std::string& name) {
 bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string name = scratchName();
+    holdStops();
     const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int error = errno;
     if (fd >= 0) {
       file->handle = fd;
       if (!temporary) {
@@ -43,10 +47,11 @@ bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
       } else if (::unlink(name.c_str()) != 0) {
         file->name = name;  // a temporary file that cannot lose its name: removed at the end
       }
-      return true;
     }
-    if (errno != EEXIST) {
-      *err = systemError(errno);
+    releaseStops();
+    if (fd >= 0) return true;
+    if (error != EEXIST) {
+      *err = systemError(errno = error);
       return false;
     }
   }
@@ -91,11 +96,14 @@ bool nameScratchFile(ScratchFile* file, std::string* err) {
 #if defined(O_TMPFILE)
   for (int attempt = 0; file->name.empty() && attempt < kNameAttempts; ++attempt) {
     std::string name = scratchName();
-    if (linkat(AT_FDCWD, procPath(file->handle).c_str(), AT_FDCWD, name.c_str(),
-               AT_SYMLINK_FOLLOW) == 0) {
-      track(file, name);
-    } else if (errno != EEXIST) {
-      *err = systemError(errno);
+    holdStops();
+    const int linked =
+        linkat(AT_FDCWD, procPath(file->handle).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+    const int error = errno;
+    if (linked == 0) track(file, name);
+    releaseStops();
+    if (linked != 0 && error != EEXIST) {
+      *err = systemError(error);
       return false;
     }
   }
@@ -104,11 +112,14 @@ bool nameScratchFile(ScratchFile* file, std::string* err) {
   return !file->name.empty();
 }
 
-void removeScratchFile(ScratchFile* file) {
+int removeScratchFile(ScratchFile* file) {
   if (file->handle != ScratchFile::kClosed) ::close(static_cast<int>(file->handle));
-  if (!file->name.empty()) ::unlink(file->name.c_str());
   file->handle = ScratchFile::kClosed;
+  holdStops();
+  const int error = !file->name.empty() && ::unlink(file->name.c_str()) != 0 ? errno : 0;
   releaseScratchName(file);
+  releaseStops();
+  return error;
 }
 
 void releaseScratchName(ScratchFile* file) {

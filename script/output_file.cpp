@@ -1,0 +1,94 @@
+#include "script/output_file.h"
+
+#include <memory>
+
+#include "util/platform.h"
+#include "util/stops.h"
+
+namespace mkani {
+namespace {
+
+// The scratch file is copied into place through a buffer of this size.
+const size_t kCopyBuffer = size_t{64} << 10;
+
+}  // namespace
+
+DiskOutputFile::~DiskOutputFile() {
+  discard();
+}
+
+bool DiskOutputFile::open(const char* path, uint64_t size, std::string* err) {
+  path_ = path;
+  size_ = size;
+  written_ = 0;
+  bool ok = examine(err);
+  if (ok && !renameRefused_) {
+    const Outcome created = createScratch(err);
+    if (created == Outcome::kDone && carryOver()) return true;
+    ok = created != Outcome::kFailed;
+    removeScratchFile(&file_);
+  }
+  // The folder refuses a whole replacement: the old file is rewritten in place.
+  if (ok && openInPlace(err)) return true;
+  discard();
+  return false;
+}
+
+bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
+  if (const int error = fault(Step::kWrite)) {
+    *err = systemError(error);
+    return false;
+  }
+  written_ += size;
+  return writeAll(file_.handle, data, size, err);
+}
+
+bool DiskOutputFile::close(std::string* err) {
+  if (inPlace_) return closeInPlace(err);
+  if (!closeScratch(err)) return false;
+  const Outcome renamed = rename(err);
+  if (renamed != Outcome::kRefused) {
+    closeOld();
+    return renamed == Outcome::kDone;
+  }
+  // The rename is refused (a sticky folder, a script mounted on its own, ...): the new script
+  // goes into the old file in place.
+  return copyInPlace(err);
+}
+
+bool DiskOutputFile::copyInPlace(std::string* err) {
+  ScratchFile source = file_;
+  file_ = ScratchFile();
+  size_ = written_;
+  bool ok = reopenScratch(&source, err) && openInPlace(err);
+  std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
+  size_t got = 1;
+  for (uint64_t at = 0; ok && got > 0; at += got) {
+    ok = readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, err) &&
+         (got == 0 || write(buffer.get(), got, err));
+  }
+  ok = ok && closeInPlace(err);
+  // The scratch file goes whatever happened: the old file was whole until the copy began.
+  const std::string name = source.name;
+  const int injected = fault(Step::kRemove);
+  if (injected != 0) source.name.clear();  // it stays
+  const int removed = removeScratchFile(&source);
+  const int error = injected != 0 ? injected : removed;
+  if (ok && error != 0) {
+    *err = "the new script was written in place, but its scratch file " + name +
+           " cannot be removed: " + systemError(static_cast<unsigned>(error));
+    ok = false;
+  }
+  return ok;
+}
+
+void DiskOutputFile::discard() {
+  if (held_) {
+    held_ = false;
+    releaseStops();
+  }
+  removeScratchFile(&file_);
+  closeOld();
+}
+
+}  // namespace mkani
