@@ -5,6 +5,7 @@
 #include "app/console.h"
 #include "util/platform.h"
 #include "util/scratch_file.h"
+#include "util/stops.h"
 
 namespace mkani {
 
@@ -33,6 +34,7 @@ bool writeLine(DWORD stream, std::string_view line, std::string* err) {
 // Ends a run that Ctrl-C, Ctrl-Break or the closing console asked to stop. Runs in a thread of
 // its own.
 BOOL WINAPI stop(DWORD /*event*/) {
+  awaitStops();  // a rewrite in place ends first
   removeScratchOnStop();
   std::string ignored;
   writeLine(STD_ERROR_HANDLE, kStopMessage, &ignored);

@@ -2,9 +2,15 @@
 
 #include "script/output_file.h"
 #include "util/platform.h"
+#include "util/stops.h"
 
 namespace mkani {
 namespace {
+
+// A file held open by another program (a scanner, an indexer, another run) is tried again this
+// many times, this many milliseconds apart: about a second.
+const int kRetries = 20;
+const DWORD kRetryPause = 50;
 
 // Why a file could not be opened or replaced: another program holding it open without letting
 // it go is said in plain words.
@@ -16,104 +22,188 @@ std::string fileFailure(DWORD error) {
   return systemError(error);
 }
 
-// Returns `path` made whole with the current directory, or "" with the reason in GetLastError()
-// when that cannot be done within MAX_PATH.
-std::string fullPath(const std::string& path) {
-  char whole[MAX_PATH];
-  const DWORD size = GetFullPathNameA(path.c_str(), MAX_PATH, whole, nullptr);
-  if (size >= MAX_PATH) SetLastError(ERROR_FILENAME_EXCED_RANGE);
-  return size > 0 && size < MAX_PATH ? std::string(whole, size) : std::string();
+// Returns true when `error` refuses a new file, or room for it, here, where the old file may
+// still be written in place.
+bool refusedHere(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_DISK_FULL ||
+         error == ERROR_HANDLE_DISK_FULL || error == ERROR_GEN_FAILURE;
+}
+
+// Moves the file pointer of `file` to `at`. Returns 0 or the error.
+DWORD seek(HANDLE file, uint64_t at) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(at);
+  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) ? 0 : GetLastError();
+}
+
+// Makes `file` `size` bytes long, its pointer left at the end. Returns 0 or the error.
+DWORD cutTo(HANDLE file, uint64_t size) {
+  const DWORD error = seek(file, size);
+  return error != 0 ? error : SetEndOfFile(file) ? 0 : GetLastError();
+}
+
+// Opens `path` with `access`, sharing it with every other program. Returns the handle, or
+// INVALID_HANDLE_VALUE with the reason in GetLastError().
+HANDLE openShared(const std::wstring& path, DWORD access, DWORD disposition) {
+  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
 
-DiskOutputFile::~DiskOutputFile() {
-  discard();
+bool DiskOutputFile::examine(std::string* err) {
+  // A link or junction would have the script written over whatever it points at.
+  const std::wstring path = wholePath(path_);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    *err = "it is a symbolic link";
+    return false;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    *err = "it is a directory";
+    return false;
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY) {  // said before CreateFileW's "Access is denied"
+    *err = "it is read-only";
+    return false;
+  }
+  // The old file must be one that can be written now. One that a program holds open, letting
+  // others write it but not replace it, is rewritten in place.
+  HANDLE old = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; old == INVALID_HANDLE_VALUE && attempt <= kRetries; ++attempt) {
+    if (attempt > 0) Sleep(kRetryPause);
+    old = openShared(path, GENERIC_WRITE | DELETE, OPEN_EXISTING);
+    if (old == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+      old = openShared(path, GENERIC_WRITE, OPEN_EXISTING);
+      renameRefused_ = old != INVALID_HANDLE_VALUE;
+    }
+    if (old == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) break;
+  }
+  if (old == INVALID_HANDLE_VALUE) {
+    *err = fileFailure(GetLastError());
+    return false;
+  }
+  const bool disk = GetFileType(old) == FILE_TYPE_DISK;
+  CloseHandle(old);  // open, it would keep ReplaceFileW from taking its name
+  if (!disk) *err = "it is not a regular file";
+  return disk;
 }
 
-bool DiskOutputFile::open(const char* path, std::string* err) {
-  path_ = path;
-  // A link or junction would have the script written over whatever it points at.
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      *err = "it is a symbolic link";
-      return false;
+DiskOutputFile::Outcome DiskOutputFile::createScratch(std::string* err) {
+  DWORD error = static_cast<DWORD>(fault(Step::kCreate));
+  if (error == 0 && !createScratchFile(false, &file_, err)) error = GetLastError();
+  // Room made now: the scratch file is cut to what was written when it is closed.
+  if (error == 0) error = cutTo(reinterpret_cast<HANDLE>(file_.handle), size_);
+  if (error == 0) error = seek(reinterpret_cast<HANDLE>(file_.handle), 0);
+  if (error == 0) return Outcome::kDone;
+  *err = systemError(error);
+  return refusedHere(error) ? Outcome::kRefused : Outcome::kFailed;
+}
+
+bool DiskOutputFile::carryOver() {
+  return true;  // ReplaceFileW gives the new file the old one's access list and streams
+}
+
+bool DiskOutputFile::closeScratch(std::string* err) {
+  const HANDLE file = reinterpret_cast<HANDLE>(file_.handle);
+  DWORD error = static_cast<DWORD>(fault(Step::kClose));
+  if (error == 0) error = cutTo(file, written_);
+  if (error == 0) {
+    file_.handle = ScratchFile::kClosed;
+    if (!CloseHandle(file)) error = GetLastError();
+  }
+  if (error != 0) *err = systemError(error);
+  return error == 0;
+}
+
+DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
+  const std::wstring from = wholePath(file_.name), to = wholePath(path_);
+  const DWORD attributes = GetFileAttributesW(to.c_str());
+  // The new file shows as the old one did (a new one is shown, not hidden); a file system that
+  // keeps no attributes is no reason to fail.
+  SetFileAttributesW(from.c_str(),
+                     attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes);
+  bool replace = attributes != INVALID_FILE_ATTRIBUTES;
+  bool lost = false;  // the old file is gone, the new one still under its scratch name
+  DWORD error = 0;
+  for (int attempt = 0; attempt <= kRetries; ++attempt) {
+    if (attempt > 0) Sleep(kRetryPause);
+    error = static_cast<DWORD>(fault(Step::kRename));
+    if (error == 0 &&
+        (replace ? ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                nullptr, nullptr)
+                 : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))) {
+      releaseScratchName(&file_);
+      return Outcome::kDone;
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      *err = "it is a directory";
-      return false;
-    }
-    if (attributes & FILE_ATTRIBUTE_READONLY) {  // said before CreateFileA's "Access is denied"
-      *err = "it is read-only";
-      return false;
+    if (error == 0) error = GetLastError();
+    // ReplaceFileW removed the old file and could not move the new one in, or another run took
+    // the old one away: the new one is moved in.
+    lost = lost || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || (replace && error == ERROR_FILE_NOT_FOUND)) {
+      replace = false;
+    } else if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
+      break;
     }
   }
-  // The old file must be one that can be written and replaced now.
-  HANDLE old = INVALID_HANDLE_VALUE;
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    old = CreateFileA(path, GENERIC_WRITE | DELETE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (old == INVALID_HANDLE_VALUE) {
-      *err = fileFailure(GetLastError());
-      return false;
-    }
-    const bool disk = GetFileType(old) == FILE_TYPE_DISK;
-    CloseHandle(old);
-    if (!disk) {
-      *err = "it is not a regular file";
-      return false;
-    }
+  *err = fileFailure(error);
+  if (!lost) return Outcome::kRefused;
+  *err += "; the new script is kept in " + file_.name;
+  releaseScratchName(&file_);
+  return Outcome::kFailed;
+}
+
+bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
+  const HANDLE handle = openShared(wholePath(file->name), GENERIC_READ, OPEN_EXISTING);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *err = systemError(GetLastError());
+    return false;
   }
-  if (createScratchFile(false, &file_, err)) return true;
-  if (attributes == INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_ACCESS_DENIED) return false;
-  // A folder that takes no new file: rewrite the old one in place, as far as that goes.
-  const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  file->handle = reinterpret_cast<intptr_t>(handle);
+  return true;
+}
+
+bool DiskOutputFile::openInPlace(std::string* err) {
+  const HANDLE file =
+      CreateFileW(wholePath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *err = fileFailure(GetLastError());
     return false;
   }
   file_.handle = reinterpret_cast<intptr_t>(file);
   inPlace_ = true;
-  return true;
-}
-
-bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
-  return writeAll(file_.handle, data, size, err);
-}
-
-bool DiskOutputFile::close(std::string* err) {
-  const bool ok = CloseHandle(reinterpret_cast<HANDLE>(file_.handle));
-  file_.handle = ScratchFile::kClosed;
-  if (!ok) *err = systemError(GetLastError());
-  return ok;
-}
-
-bool DiskOutputFile::replace(std::string* err) {
-  if (inPlace_) return true;
-  // The new file takes the old one's attributes (a new one is shown, not hidden); ReplaceFileA
-  // keeps the rest of what the old one had. It wants whole paths.
-  const DWORD old = GetFileAttributesA(path_.c_str());
-  const std::string from = fullPath(file_.name), to = fullPath(path_);
-  const bool ok = !from.empty() && !to.empty() &&
-                  SetFileAttributesA(
-                      from.c_str(), old == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : old) &&
-                  (old == INVALID_FILE_ATTRIBUTES
-                       ? MoveFileExA(from.c_str(), to.c_str(), 0)
-                       : ReplaceFileA(to.c_str(), from.c_str(), nullptr,
-                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
-  if (!ok) {
-    *err = fileFailure(GetLastError());
+  written_ = 0;
+  // Room: what the old file lacks must be free on the disk.
+  LARGE_INTEGER have;
+  ULARGE_INTEGER free;
+  if (GetFileSizeEx(file, &have) &&
+      GetDiskFreeSpaceExW((wholePath(".") + L"\\").c_str(), &free, nullptr, nullptr) &&
+      size_ > static_cast<uint64_t>(have.QuadPart) &&
+      size_ - static_cast<uint64_t>(have.QuadPart) > free.QuadPart) {
+    *err = systemError(ERROR_DISK_FULL);
     return false;
   }
-  releaseScratchName(&file_);
+  holdStops();
+  held_ = true;
   return true;
 }
 
-void DiskOutputFile::discard() {
-  removeScratchFile(&file_);
+bool DiskOutputFile::closeInPlace(std::string* err) {
+  const HANDLE file = reinterpret_cast<HANDLE>(file_.handle);
+  DWORD error = cutTo(file, written_);
+  file_.handle = ScratchFile::kClosed;
+  if (!CloseHandle(file) && error == 0) error = GetLastError();
+  held_ = false;
+  releaseStops();
+  if (error != 0) *err = systemError(error);
+  return error == 0;
+}
+
+void DiskOutputFile::closeOld() {
+  if (old_ != ScratchFile::kClosed) CloseHandle(reinterpret_cast<HANDLE>(old_));
+  old_ = ScratchFile::kClosed;
 }
 
 }  // namespace mkani

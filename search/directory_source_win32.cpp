@@ -1,18 +1,26 @@
 #include <windows.h>
 
+#include "search/ansi_name.h"
 #include "search/directory_source.h"
 #include "util/platform.h"
 
 namespace mkani {
 namespace {
 
-// Converts `wide` to code page `codePage`; sets *lossy when a character had no equivalent there.
-void convert(UINT codePage, const wchar_t* wide, std::string* out, BOOL* lossy) {
-  const DWORD flags = lossy ? WC_NO_BEST_FIT_CHARS : 0;
-  const int room = WideCharToMultiByte(codePage, flags, wide, -1, nullptr, 0, nullptr, nullptr);
+// Converts `wide` to the code page `codePage` into *out. Returns false when some character has
+// no equivalent there, or the conversion fails.
+bool toCodePage(unsigned codePage, const wchar_t* wide, std::string* out, WideToBytes convert) {
+  // UTF-8 holds every character: it takes neither of the checks for loss, which it refuses,
+  // only the one for broken UTF-16.
+  const bool utf8 = codePage == CP_UTF8;
+  const unsigned long flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  int lossy = 0;
+  const int room = convert(codePage, flags, wide, nullptr, 0, utf8 ? nullptr : &lossy);
   out->resize(static_cast<size_t>(room > 0 ? room : 1));
-  const int size = WideCharToMultiByte(codePage, flags, wide, -1, &(*out)[0], room, nullptr, lossy);
+  const int size =
+      room > 0 ? convert(codePage, flags, wide, &(*out)[0], room, utf8 ? nullptr : &lossy) : 0;
   out->resize(size > 0 ? static_cast<size_t>(size) - 1 : 0);  // less the terminating NUL
+  return size > 0 && !lossy;
 }
 
 // Returns true when `name` ends in `suffix`, ASCII letter case ignored; `suffix` is lower case.
@@ -27,24 +35,26 @@ bool endsWith(const wchar_t* name, const std::wstring& suffix) {
   return true;
 }
 
-// Returns kName with *name set to what opens the entry whose long name is `longName` through
-// the ANSI calls: that name in the ANSI code page when it converts without loss, else its short
-// 8.3 name `shortName`. Returns kUnwritable with *name set to the long name in UTF-8 when the
-// entry has no short name ("") either.
-DirectorySource::Status ansiName(const wchar_t* longName, const wchar_t* shortName,
-                                 std::string* name) {
-  BOOL lossy = FALSE;
-  convert(CP_ACP, longName, name, &lossy);
-  if (!lossy) return DirectorySource::kName;
-  if (*shortName) {
-    convert(CP_ACP, shortName, name, nullptr);
-    return DirectorySource::kName;
-  }
-  convert(CP_UTF8, longName, name, nullptr);
-  return DirectorySource::kUnwritable;
+}  // namespace
+
+int platformWideToBytes(unsigned codePage, unsigned long flags, const wchar_t* wide, char* out,
+                        int room, int* usedDefault) {
+  BOOL used = FALSE;
+  const int size = WideCharToMultiByte(codePage, flags, wide, -1, out, room, nullptr,
+                                       usedDefault ? &used : nullptr);
+  if (usedDefault) *usedDefault = used;
+  return size;
 }
 
-}  // namespace
+DirectorySource::Status ansiName(unsigned codePage, const wchar_t* longName,
+                                 const wchar_t* shortName, std::string* name, WideToBytes convert) {
+  if (toCodePage(codePage, longName, name, convert) ||
+      (*shortName && toCodePage(codePage, shortName, name, convert))) {
+    return DirectorySource::kName;
+  }
+  toCodePage(CP_UTF8, longName, name, convert);
+  return DirectorySource::kUnwritable;
+}
 
 struct DiskDirectorySource::Pass {
   HANDLE find;
@@ -65,7 +75,7 @@ bool DiskDirectorySource::open(const char* pattern, std::string* err) {
   for (size_t i = wide.find(L'*') + 1; i < wide.size(); ++i) {
     pass->suffix += wide[i] >= L'A' && wide[i] <= L'Z' ? wide[i] - L'A' + L'a' : wide[i];
   }
-  pass->find = FindFirstFileW(wide.c_str(), &pass->data);
+  pass->find = FindFirstFileW(wholePath(pattern).c_str(), &pass->data);
   pass->pending = pass->find != INVALID_HANDLE_VALUE;
   if (!pass->pending && GetLastError() != ERROR_FILE_NOT_FOUND) {
     *err = systemError(GetLastError());
@@ -89,7 +99,7 @@ DirectorySource::Status DiskDirectorySource::read(std::string_view* name, std::s
     // decides.
     if (!endsWith(pass_->data.cFileName, pass_->suffix)) continue;
     const Status status =
-        ansiName(pass_->data.cFileName, pass_->data.cAlternateFileName, &pass_->name);
+        ansiName(GetACP(), pass_->data.cFileName, pass_->data.cAlternateFileName, &pass_->name);
     *name = pass_->name;
     return status;
   }

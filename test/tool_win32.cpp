@@ -11,7 +11,8 @@ const char kLineEnd[] = "\r\n";
 
 std::string runTool(const std::string& args) {
   const std::string out = (std::filesystem::temp_directory_path() / "mkani-out-").string() +
-                          std::to_string(GetCurrentProcessId()) + ".";
+                          std::to_string(GetCurrentProcessId()) + "-" +
+                          std::to_string(GetCurrentThreadId()) + ".";
   // cmd takes the whole line in one more pair of quotes.
   const int status = std::system(
       ("\"\"" MKANI_EXE "\" " + args + " >\"" + out + "1\" 2>\"" + out + "2\" <NUL\"").c_str());

@@ -21,6 +21,11 @@ bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err);
 bool readAt(intptr_t handle, uint64_t offset, char* data, size_t size, size_t* got,
             std::string* err);
 
+// Windows only: returns the whole path of `name`, a path relative to the current directory, in
+// UTF-16, with the "\\?\" prefix where it passes MAX_PATH, so that the wide calls reach it
+// wherever the current directory is.
+std::wstring wholePath(const std::string& name);
+
 }  // namespace mkani
 
 #endif  // MKANI_UTIL_PLATFORM_H_

@@ -16,6 +16,21 @@ std::string systemError(unsigned long code) {
   return std::string(text, size);
 }
 
+std::wstring wholePath(const std::string& name) {
+  const std::wstring relative(name.begin(), name.end());  // mkani's own names are ASCII
+  std::wstring whole(MAX_PATH, L'\0');
+  DWORD size =
+      GetFullPathNameW(relative.c_str(), static_cast<DWORD>(whole.size()), &whole[0], nullptr);
+  if (size >= whole.size()) {  // the size wanted, with its NUL
+    whole.resize(size);
+    size = GetFullPathNameW(relative.c_str(), size, &whole[0], nullptr);
+  }
+  whole.resize(size < whole.size() ? size : 0);
+  if (whole.size() < MAX_PATH || whole.compare(0, 4, L"\\\\?\\") == 0) return whole;
+  // \\server\share\... becomes \\?\UNC\server\share\...
+  return whole.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC" + whole.substr(1) : L"\\\\?\\" + whole;
+}
+
 bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) {
   while (size > 0) {
     const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);

@@ -2,14 +2,15 @@
 
 #include "util/platform.h"
 #include "util/scratch_file.h"
+#include "util/stops.h"
 
 namespace mkani {
 namespace {
 
-// The lasting scratch file's name, for the handler of Ctrl-C, which runs in a thread of its own:
-// set whole before it is marked pending.
-char pendingName[64];
-volatile LONG pending = 0;
+// The lasting scratch file's whole path, for the handler of a stop, which runs in a thread of
+// its own once stops are no longer held.
+wchar_t pendingPath[32768];
+bool pending = false;
 
 }  // namespace
 
@@ -17,29 +18,33 @@ bool createScratchFile(bool temporary, ScratchFile* file, std::string* err) {
   static unsigned serial = 0;
   const DWORD flags = FILE_ATTRIBUTE_HIDDEN |
                       (temporary ? FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE : 0);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
+  DWORD error = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < 1000 && error == ERROR_FILE_EXISTS; ++attempt) {
     // Hidden, and unique to this run: a file left by an earlier run is stepped over.
     const std::string name =
         ".mkani-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + ".tmp";
-    // Others may only delete it: so may the handler of Ctrl-C while it is open.
-    const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+    const std::wstring path = wholePath(name);
+    holdStops();
+    // Others may only delete it: so may the handler of a stop while it is open.
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
                                       nullptr, CREATE_NEW, flags, nullptr);
+    error = GetLastError();
     if (handle != INVALID_HANDLE_VALUE) {
+      error = 0;
       file->handle = reinterpret_cast<intptr_t>(handle);
       if (!temporary) {  // a temporary one goes when its handle is closed
         file->name = name;
-        InterlockedExchange(&pending, 0);
-        pendingName[name.copy(pendingName, sizeof pendingName - 1)] = '\0';
-        InterlockedExchange(&pending, 1);
+        pendingPath[path.copy(pendingPath, sizeof pendingPath / sizeof *pendingPath - 1)] = L'\0';
+        pending = true;
       }
-      return true;
     }
-    if (GetLastError() != ERROR_FILE_EXISTS) break;
+    releaseStops();
   }
-  const DWORD error = GetLastError();
-  *err = systemError(error);
-  SetLastError(error);
-  return false;
+  if (error != 0) {
+    *err = systemError(error);
+    SetLastError(error);
+  }
+  return error == 0;
 }
 
 bool nameScratchFile(ScratchFile* file, std::string* err) {
@@ -47,20 +52,24 @@ bool nameScratchFile(ScratchFile* file, std::string* err) {
   return !file->name.empty();
 }
 
-void removeScratchFile(ScratchFile* file) {
+int removeScratchFile(ScratchFile* file) {
   if (file->handle != ScratchFile::kClosed) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
-  if (!file->name.empty()) DeleteFileA(file->name.c_str());
   file->handle = ScratchFile::kClosed;
+  holdStops();
+  const DWORD error =
+      !file->name.empty() && !DeleteFileW(wholePath(file->name).c_str()) ? GetLastError() : 0;
   releaseScratchName(file);
+  releaseStops();
+  return static_cast<int>(error);
 }
 
 void releaseScratchName(ScratchFile* file) {
-  InterlockedExchange(&pending, 0);
+  pending = false;
   file->name.clear();
 }
 
 void removeScratchOnStop() {
-  if (InterlockedCompareExchange(&pending, 0, 0)) DeleteFileA(pendingName);
+  if (pending) DeleteFileW(pendingPath);
 }
 
 }  // namespace mkani
