@@ -9,8 +9,10 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <iostream>
 
 #include "app/console.h"
+#include "script/script_writer.h"
 #include "test/test_util.h"
 #include "util/scratch_file.h"
 
@@ -93,20 +95,27 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   EXPECT_EQ(readFile("main.ani"), fresh);
 }
 
-TEST(MkaniPosixTest, AStopSignalRemovesTheScratchFileAndEndsInOneLineAndStatusTwo) {
+TEST(MkaniPosixTest, AStopRemovesTheScratchFileOrWaitsForTheInPlaceRewriteToEnd) {
   ScopedTempDir dir;
-  // A signal ignored from the start, as nohup ignores SIGHUP, stays ignored.
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, -SIGHUP}) {
+  // A signal ignored from the start, as nohup ignores SIGHUP, stays ignored; 0 stops a rewrite
+  // in place.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, 0, -SIGHUP}) {
+    writeFile("main.ani", "old");
     const pid_t child = fork();
     if (child == 0) {
       dup2(open("err", O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
       if (signal < 0) std::signal(-signal, SIG_IGN);
       ScratchFile file;
+      FaultyFile inPlace({{DiskOutputFile::Step::kCreate, EACCES}});
+      ScriptWriter script(&inPlace);
       std::string err;
       // On Linux the file has no name until it is given one.
-      if (prepareProcess() && createScratchFile(false, &file, &err) && entryCount(".mkani-") == 0 &&
-          nameScratchFile(&file, &err)) {
+      if (prepareProcess() && signal != 0 && createScratchFile(false, &file, &err) &&
+          entryCount(".mkani-") == 0 && nameScratchFile(&file, &err)) {
         raise(std::abs(signal));
+      } else if (signal == 0 && script.open(1, 5, &err) && raise(SIGTERM) == 0 &&
+                 script.writePicture("a.jpg", 0, &err) && script.finish(1, &err)) {
+        script.close(&err);
       }
       _exit(9);
     }
@@ -115,6 +124,61 @@ TEST(MkaniPosixTest, AStopSignalRemovesTheScratchFileAndEndsInOneLineAndStatusTw
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, signal < 0 ? 9 : 2) << signal;
     EXPECT_EQ(readFile("err"), signal < 0 ? "" : "mkani: stopped by a signal\n");
     EXPECT_EQ(entryCount(".mkani-"), signal < 0 ? 1 : 0);  // left by a run that went on
+    EXPECT_EQ(readFile("main.ani"), signal == 0 ? expectedScript({"a.jpg"}) : "old");
+  }
+}
+
+TEST(MkaniPosixTest, WorksWhereverPicturesLiveKeepingOwnerAndAccessList) {
+  ScopedTempDir dir;
+  const bool root = geteuid() == 0;
+  const std::string fuse = "test -w /dev/fuse && command -v fusermount && command -v ";
+  const std::string script = "cd p && touch a.jpg && echo old >main.ani";
+  const std::string inNamespace = "exec unshare -m sh -c \"mount ";
+  const struct {
+    std::string place, need, before, run, where;  // `need` fails: skipped; `run` starts in p
+    bool nobody;
+    std::string after = ":";
+  } cases[] = {
+      {"a FAT card", fuse + "fusefat && mkfs.vfat -C fat.img 8192",
+       "mkdir p && fusefat -o rw+ fat.img p && " + script, ":", "p/main.ani", false,
+       "fusermount -u p"},
+      {"a NAS share refusing owners and modes", fuse + "bindfs",
+       "mkdir q p && cd q && touch a.jpg && echo old >main.ani && chmod 666 main.ani && chown "
+       "65534 main.ani && cd .. && bindfs --chown-deny --chmod-deny q p",
+       ":", "p/main.ani", false, "fusermount -u p"},
+      {"a sticky shared folder", ":",
+       "mkdir p && chmod 1777 p && " + script + " && chmod 666 main.ani", ":", "p/main.ani", true},
+      {"a rootless container", "unshare -U -r true",
+       "mkdir p && " + script + " && chmod 666 main.ani && chown 12345 main.ani",
+       "exec unshare -U -r " MKANI_EXE, "p/main.ani"},
+      {"a script bound into a container", "unshare -m true",
+       "mkdir p && " + script + " && mv main.ani ../bound && touch main.ani",
+       inNamespace + "--bind ../bound main.ani && exec " MKANI_EXE "\"", "bound"},
+      {"a folder out of inodes", "unshare -m true", "mkdir p",
+       inNamespace + "-t tmpfs -o nr_inodes=4 t . && cd . && touch a.jpg c && echo old >main.ani "
+                     "&& " MKANI_EXE " && ! ls -a | grep mkani && cp main.ani ../got\"",
+       "got"},
+      {"an append-only folder", "mkdir t && chattr +a t && chattr -a t && rmdir t",
+       "mkdir p && " + script + " && cd .. && chattr +a p", ":", "p/main.ani", false,
+       "chattr -a p"},
+      {"a folder with a default access list", "command -v setfacl",
+       "mkdir p && setfacl -d -m u:65534:rwx p && " + script + " && setfacl -b main.ani", ":",
+       "p/main.ani"},
+  };
+  for (const auto& c : cases) {
+    if (!root || std::system(("(" + c.need + ") >/dev/null 2>&1").c_str()) != 0) {
+      std::cout << "skipped " << c.place << (root ? ": not here" : ": needs root") << "\n";
+      continue;
+    }
+    ASSERT_EQ(std::system(("(" + c.before + ") >/dev/null 2>&1").c_str()), 0) << c.place;
+    struct stat was = {}, now;
+    stat(c.where.c_str(), &was);
+    EXPECT_EQ(runToolAfter("cd p; " + c.run, c.nobody), "0||") << c.place;
+    EXPECT_EQ(readFile(c.where), expectedScript({"a.jpg"})) << c.place;
+    EXPECT_EQ(stat(c.where.c_str(), &now) == 0 ? now.st_uid : 1, was.st_uid) << c.place;
+    EXPECT_EQ(getxattr(c.where.c_str(), "system.posix_acl_access", nullptr, 0), -1) << c.place;
+    EXPECT_NE(std::system("ls -a p | grep -q mkani"), 0) << c.place;  // nothing left behind
+    std::system(("(" + c.after + "; rm -rf p bound got) 2>&1").c_str());
   }
 }
 
