@@ -136,7 +136,7 @@ TEST(MkaniPosixTest, WorksWhereverPicturesLiveKeepingOwnerAndAccessList) {
   const std::string inNamespace = "exec unshare -m sh -c \"mount ";
   const struct {
     std::string place, need, before, run, where;  // `need` fails: skipped; `run` starts in p
-    bool nobody;
+    bool nobody = false;
     std::string after = ":";
   } cases[] = {
       {"a FAT card", fuse + "fusefat && mkfs.vfat -C fat.img 8192",
