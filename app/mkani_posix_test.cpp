@@ -63,10 +63,11 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     {"rm main.ani; mkfifo main.ani", false, "", refused + "not a regular file\n", ""},
     {"rm main.ani; mknod main.ani c 1 3", false, "", refused + "not a regular file\n", ""},
     {"rm main.ani; mkdir main.ani", false, "", refused + "a directory\n", ""},
-    // A replaced script keeps its mode and owner; a name linked to it keeps the old bytes.
-    {"rmdir main.ani; echo old >main.ani; chmod 600 main.ani; chown 65534:65534 main.ani; "
-     "ln main.ani partner",
-     false, "", "0||", fresh},
+    // A replaced script keeps its mode, set-group-ID too, and its owner; a name linked to it
+    // keeps the old bytes.
+    {"rmdir main.ani; echo old >main.ani; chown 65534:65534 main.ani; chmod 2770 main.ani; "
+     "ln main.ani partner; chmod 777 .",
+     true, "", "0||", fresh},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(runToolAfter(c.setup, c.nobody, c.args), c.outcome) << c.setup;
@@ -74,7 +75,7 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     EXPECT_EQ(entryCount(".mkani-"), 0) << c.setup;  // no scratch file left
   }
   EXPECT_EQ(stat("main.ani", &st) == 0 ? st.st_mode + st.st_uid + st.st_gid : 0,
-            (S_IFREG | 0600u) + 2 * 65534u);
+            (S_IFREG | 02770u) + 2 * 65534u);
   EXPECT_EQ(readFile("partner"), "old\n");
   // Run by another user, who may not give the owner, the script is rewritten in place: owner,
   // group and extended attributes stay, an empty one too.
