@@ -214,7 +214,13 @@ bool DiskOutputFile::openInPlace(std::string* err) {
 
 bool DiskOutputFile::closeInPlace(std::string* err) {
   const int fd = static_cast<int>(file_.handle);
-  int error = ftruncate(fd, static_cast<off_t>(written_)) == 0 ? 0 : errno;
+  // Cut where the old script was longer (and only there: FAT through FUSE refuses the rest).
+  struct stat st;
+  int error = fstat(fd, &st) == 0 ? 0 : errno;
+  if (error == 0 && static_cast<uint64_t>(st.st_size) > written_ &&
+      ftruncate(fd, static_cast<off_t>(written_)) != 0) {
+    error = errno;
+  }
   // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
   // process may.
   if (mode_ >= 0) giveMode(fd, mode_);

@@ -29,17 +29,28 @@ bool refusedHere(DWORD error) {
          error == ERROR_HANDLE_DISK_FULL || error == ERROR_GEN_FAILURE;
 }
 
-// Moves the file pointer of `file` to `at`. Returns 0 or the error.
-DWORD seek(HANDLE file, uint64_t at) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(at);
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) ? 0 : GetLastError();
+// Cuts `file` to `size` bytes when it is longer. Returns 0 or the error.
+DWORD cutTo(HANDLE file, uint64_t size) {
+  LARGE_INTEGER have, at;
+  at.QuadPart = static_cast<LONGLONG>(size);
+  const bool cut = GetFileSizeEx(file, &have) &&
+                   (have.QuadPart <= at.QuadPart ||
+                    (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file)));
+  return cut ? 0 : GetLastError();
 }
 
-// Makes `file` `size` bytes long, its pointer left at the end. Returns 0 or the error.
-DWORD cutTo(HANDLE file, uint64_t size) {
-  const DWORD error = seek(file, size);
-  return error != 0 ? error : SetEndOfFile(file) ? 0 : GetLastError();
+// Returns 0 when the disk of the current directory has room for `size` more bytes than `file`
+// holds, else ERROR_DISK_FULL; 0 too when that cannot be known.
+DWORD roomFor(HANDLE file, uint64_t size) {
+  LARGE_INTEGER have;
+  ULARGE_INTEGER free;
+  const bool known =
+      GetFileSizeEx(file, &have) &&
+      GetDiskFreeSpaceExW((wholePath(".") + L"\\").c_str(), &free, nullptr, nullptr);
+  return known && size > static_cast<uint64_t>(have.QuadPart) &&
+                 size - static_cast<uint64_t>(have.QuadPart) > free.QuadPart
+             ? ERROR_DISK_FULL
+             : 0;
 }
 
 // Opens `path` with `access`, sharing it with every other program. Returns the handle, or
@@ -93,9 +104,7 @@ bool DiskOutputFile::examine(std::string* err) {
 DiskOutputFile::Outcome DiskOutputFile::createScratch(std::string* err) {
   DWORD error = static_cast<DWORD>(fault(Step::kCreate));
   if (error == 0 && !createScratchFile(false, &file_, err)) error = GetLastError();
-  // Room made now: the scratch file is cut to what was written when it is closed.
-  if (error == 0) error = cutTo(reinterpret_cast<HANDLE>(file_.handle), size_);
-  if (error == 0) error = seek(reinterpret_cast<HANDLE>(file_.handle), 0);
+  if (error == 0) error = roomFor(reinterpret_cast<HANDLE>(file_.handle), size_);
   if (error == 0) return Outcome::kDone;
   *err = systemError(error);
   return refusedHere(error) ? Outcome::kRefused : Outcome::kFailed;
@@ -108,7 +117,6 @@ bool DiskOutputFile::carryOver() {
 bool DiskOutputFile::closeScratch(std::string* err) {
   const HANDLE file = reinterpret_cast<HANDLE>(file_.handle);
   DWORD error = static_cast<DWORD>(fault(Step::kClose));
-  if (error == 0) error = cutTo(file, written_);
   if (error == 0) {
     file_.handle = ScratchFile::kClosed;
     if (!CloseHandle(file)) error = GetLastError();
@@ -175,14 +183,8 @@ bool DiskOutputFile::openInPlace(std::string* err) {
   file_.handle = reinterpret_cast<intptr_t>(file);
   inPlace_ = true;
   written_ = 0;
-  // Room: what the old file lacks must be free on the disk.
-  LARGE_INTEGER have;
-  ULARGE_INTEGER free;
-  if (GetFileSizeEx(file, &have) &&
-      GetDiskFreeSpaceExW((wholePath(".") + L"\\").c_str(), &free, nullptr, nullptr) &&
-      size_ > static_cast<uint64_t>(have.QuadPart) &&
-      size_ - static_cast<uint64_t>(have.QuadPart) > free.QuadPart) {
-    *err = systemError(ERROR_DISK_FULL);
+  if (const DWORD error = roomFor(file, size_)) {
+    *err = systemError(error);
     return false;
   }
   holdStops();
