@@ -1,0 +1,86 @@
+# Fails unless the Windows executable EXE says what it is, read with WRESTOOL (icoutils): a
+# version resource whose numbers (the ones Explorer shows as the file and product version) and
+# strings both give VERSION, with the product name, a description and the copyright; and no
+# manifest that sets an active code page, since names must stay in the system's ANSI code page,
+# which the player reads.
+execute_process(COMMAND ${WRESTOOL} -l ${EXE} OUTPUT_VARIABLE resources RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${WRESTOOL} -l ${EXE} failed")
+endif()
+if(NOT resources MATCHES "--type=16 ")
+  message(FATAL_ERROR "${EXE} has no version resource; its resources:\n${resources}")
+endif()
+
+# The resources of each type are read from a file beside EXE: CMake's strings hold no NUL.
+set(scratch ${EXE}.resources)
+file(MAKE_DIRECTORY ${scratch})
+file(WRITE ${scratch}/24 "")
+foreach(type 16 24)
+  if(resources MATCHES "--type=${type} ")
+    execute_process(COMMAND ${WRESTOOL} -x --raw --type=${type} ${EXE}
+                    OUTPUT_FILE ${scratch}/${type} COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+endforeach()
+file(READ ${scratch}/16 hex HEX)
+file(STRINGS ${scratch}/16 strings ENCODING UTF-16LE LENGTH_MINIMUM 1)
+file(READ ${scratch}/24 manifest)
+file(REMOVE_RECURSE ${scratch})
+
+# The fixed part, VS_FIXEDFILEINFO: after its signature 0xFEEF04BD come the structure's version,
+# then the file and product versions, each two 32-bit words of two 16-bit numbers, little-endian.
+string(FIND "${hex}" "bd04effe" at)
+if(at LESS 0)
+  message(FATAL_ERROR "${EXE}: the version resource lacks its fixed part")
+endif()
+function(read_version hex at out)
+  set(numbers "")
+  foreach(offset 4 0 12 8)  # in each word the high number comes second
+    math(EXPR start "${at} + ${offset}")
+    string(SUBSTRING "${hex}" ${start} 4 word)
+    string(SUBSTRING "${word}" 2 2 high)
+    string(SUBSTRING "${word}" 0 2 low)
+    math(EXPR number "0x${high}${low}")
+    list(APPEND numbers ${number})
+  endforeach()
+  list(JOIN numbers "." numbers)
+  set(${out} ${numbers} PARENT_SCOPE)
+endfunction()
+math(EXPR file_at "${at} + 16")
+math(EXPR product_at "${at} + 32")
+read_version("${hex}" ${file_at} file_version)
+read_version("${hex}" ${product_at} product_version)
+foreach(kind file product)
+  if(NOT ${kind}_version STREQUAL "${VERSION}.0")
+    message(FATAL_ERROR "${EXE}: the ${kind} version is ${${kind}_version}, not ${VERSION}.0")
+  endif()
+endforeach()
+
+# The strings, UTF-16: each name is followed by its value.
+function(value_of name out)
+  list(FIND strings "${name}" index)
+  set(value "")
+  if(index GREATER_EQUAL 0)
+    math(EXPR index "${index} + 1")
+    list(GET strings ${index} value)
+  endif()
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+set(expected "ProductName=mkani" "FileVersion=${VERSION}" "ProductVersion=${VERSION}"
+             "OriginalFilename=mkani.exe")
+foreach(pair IN LISTS expected)
+  string(REGEX MATCH "^([^=]+)=(.*)$" pair "${pair}")
+  value_of(${CMAKE_MATCH_1} value)
+  if(NOT value STREQUAL CMAKE_MATCH_2)
+    message(FATAL_ERROR "${EXE}: ${CMAKE_MATCH_1} is \"${value}\", not \"${CMAKE_MATCH_2}\"")
+  endif()
+endforeach()
+value_of(FileDescription description)
+value_of(LegalCopyright copyright)
+if(NOT description MATCHES "main\\.ani" OR NOT copyright MATCHES "^Copyright \\(c\\) [0-9]+ ")
+  message(FATAL_ERROR "${EXE}: description \"${description}\", copyright \"${copyright}\"")
+endif()
+
+if(manifest MATCHES "activeCodePage")
+  message(FATAL_ERROR "${EXE} has a manifest that sets an active code page:\n${manifest}")
+endif()
+message(STATUS "${EXE}: mkani ${file_version}, \"${description}\", ${copyright}")
