@@ -43,7 +43,7 @@ BOOL WINAPI stop(DWORD /*event*/) {
 
 }  // namespace
 
-const char kMoreHelp[] = "See README.md beside mkani.exe for the details.";
+const char kMoreHelp[] = "See README.txt beside mkani.exe for the details.";
 
 bool StdConsole::printLine(std::string_view line, std::string* err) {
   return writeLine(STD_OUTPUT_HANDLE, line, err);
