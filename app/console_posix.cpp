@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -15,16 +16,14 @@ const char kStopMessage[] = "mkani: stopped by a signal";
 
 namespace {
 
-// A line and its end in one write, so that lines from other programs cannot cut in; a line too
-// long for the stack goes in two.
+// A line and its end in one write, so that lines from other programs cannot cut in. mkani's
+// lines are short: one longer than the room is cut.
 bool writeLine(int fd, std::string_view line, std::string* err) {
   char text[4096];
-  if (line.size() >= sizeof text) {
-    return writeAll(fd, line.data(), line.size(), err) && writeAll(fd, "\n", 1, err);
-  }
-  std::memcpy(text, line.data(), line.size());
-  text[line.size()] = '\n';
-  return writeAll(fd, text, line.size() + 1, err);
+  const size_t size = std::min(line.size(), sizeof text - 1);
+  std::memcpy(text, line.data(), size);
+  text[size] = '\n';
+  return writeAll(fd, text, size + 1, err);
 }
 
 // Ends a run that a signal asked to stop, with the status of a failed run, as far as that is

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/console.h"
@@ -13,22 +14,19 @@ const char kStopMessage[] = "mkani: stopped by Ctrl-C or Ctrl-Break";
 
 namespace {
 
-// A line and its CR LF in one write, so that lines from other programs cannot cut in; a line
-// too long for the stack goes in two.
+// A line and its CR LF in one write, so that lines from other programs cannot cut in. mkani's
+// lines are short: one longer than the room is cut.
 bool writeLine(DWORD stream, std::string_view line, std::string* err) {
   const HANDLE handle = GetStdHandle(stream);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
     *err = "it is not open";
     return false;
   }
-  const intptr_t to = reinterpret_cast<intptr_t>(handle);
   char text[4096];
-  if (line.size() + 2 > sizeof text) {
-    return writeAll(to, line.data(), line.size(), err) && writeAll(to, "\r\n", 2, err);
-  }
-  std::memcpy(text, line.data(), line.size());
-  std::memcpy(text + line.size(), "\r\n", 2);
-  return writeAll(to, text, line.size() + 2, err);
+  const size_t size = std::min(line.size(), sizeof text - 2);
+  std::memcpy(text, line.data(), size);
+  std::memcpy(text + size, "\r\n", 2);
+  return writeAll(reinterpret_cast<intptr_t>(handle), text, size + 2, err);
 }
 
 // Ends a run that Ctrl-C, Ctrl-Break or the closing console asked to stop. Runs in a thread of

@@ -32,11 +32,13 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   const std::string cannot = "2||mkani: cannot write main.ani: ";
   const std::string denied = cannot + "Permission denied\n", refused = cannot + "it is ";
   const std::string pipe = "mkfifo p; exec 3<>p; exec ";  // then a pipe nobody reads: "3<&-"
+  const bool root = geteuid() == 0;
   const struct {
     std::string setup;
     bool nobody;
     const char* args;
     std::string outcome, script;  // what the run ends in, and what main.ani then holds
+    bool needsRoot = false;       // to give files away or make devices
   } cases[] = {
     {"rm main.ani; chmod 555 .", true, "", denied, "<missing>"},
     {"chmod 777 .; echo old >main.ani; chmod 444 main.ani", true, "", denied, "old\n"},
@@ -45,11 +47,17 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
      fresh},
 #if !defined(MKANI_SANITIZE)  // the sanitizers need more address space than this, and /proc
     {"chmod 755 .; ulimit -v 30000", false, "", "2||mkani: out of memory\n", fresh},
-    // Without /proc, as in a chroot, the new script has a name from the start (where a mount
-    // namespace can hide /proc; elsewhere this runs as any other case).
+    // Without /proc, as in a chroot, the new script has a name from the start, and the unnamed
+    // file tried first is given back; without /dev, a closed stream is given the root folder
+    // (where a mount namespace can hide them; elsewhere these run as any other case).
     {"chmod 644 main.ani; unshare -m true 2>&- && exec unshare -m sh -c \"mount -t tmpfs t /proc "
-     "2>&-; exec " MKANI_EXE "\"",
+     "2>&-; ulimit -n 5; exec " MKANI_EXE "\"",
      false, "", "0||", fresh},
+    {"unshare -m true 2>&- && exec unshare -m sh -c \"mount -t tmpfs t /dev && exec 2>&- && "
+     "exec " MKANI_EXE "\"",
+     false, "", "0||", fresh},
+    // A small folder takes little memory.
+    {"mkdir two && cd two && touch a.jpg b.jpg && ulimit -v 8000", false, "", "0||", ""},
     {"exec 3>&-; ulimit -n 4", false, "", cannot + "Too many open files\n", fresh},
 #endif
     {"chmod 755 .; echo old >main.ani; ulimit -f 9", false, "", cannot + "File too large\n",
@@ -61,24 +69,35 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     // Refused before anything is created, and nothing is written through.
     {"rm main.ani; ln -s gone.jpg main.ani", false, "", refused + "a symbolic link\n", "<missing>"},
     {"rm main.ani; mkfifo main.ani", false, "", refused + "not a regular file\n", ""},
-    {"rm main.ani; mknod main.ani c 1 3", false, "", refused + "not a regular file\n", ""},
+    {"rm main.ani; mknod main.ani c 1 3", false, "", refused + "not a regular file\n", "", true},
     {"rm main.ani; mkdir main.ani", false, "", refused + "a directory\n", ""},
     // A replaced script keeps its mode, set-group-ID too, and its owner; a name linked to it
     // keeps the old bytes.
     {"rmdir main.ani; echo old >main.ani; chown 65534:65534 main.ani; chmod 2770 main.ani; "
      "ln main.ani partner; chmod 777 .",
-     true, "", "0||", fresh},
+     true, "", "0||", fresh, true},
   };
   for (const auto& c : cases) {
+    if (c.needsRoot && !root) continue;
     EXPECT_EQ(runToolAfter(c.setup, c.nobody, c.args), c.outcome) << c.setup;
     EXPECT_TRUE(c.script.empty() || readFile("main.ani") == c.script) << c.setup;
     EXPECT_EQ(entryCount(".mkani-"), 0) << c.setup;  // no scratch file left
   }
+  // Run with standard error closed, the message of a skipped name goes nowhere, least of all
+  // into the script.
+  writeFile("a\nb.jpg");
+  ASSERT_EQ(runToolAfter("rmdir main.ani 2>&-; exec 2>&-"), "2||");
+  EXPECT_EQ(readFile("main.ani"), fresh);
+  std::remove("a\nb.jpg");
+  // Run by another user, who may not give the owner, the script is rewritten in place: owner,
+  // group and extended attributes stay, an empty one too.
+  if (!root) {
+    std::cout << "skipped owners, devices and root's attributes: needs root\n";
+    return;
+  }
   EXPECT_EQ(stat("main.ani", &st) == 0 ? st.st_mode + st.st_uid + st.st_gid : 0,
             (S_IFREG | 02770u) + 2 * 65534u);
   EXPECT_EQ(readFile("partner"), "old\n");
-  // Run by another user, who may not give the owner, the script is rewritten in place: owner,
-  // group and extended attributes stay, an empty one too.
   ASSERT_EQ(setxattr("main.ani", "user.note", "kept", 4, 0), 0);
   ASSERT_EQ(setxattr("main.ani", "user.empty", "", 0, 0), 0);
   ASSERT_EQ(setxattr("main.ani", "security.mkani", "root's", 6, 0), 0);
@@ -89,11 +108,6 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
       getxattr("main.ani", "user.note", kept, 8) + getxattr("main.ani", "user.empty", kept, 0), 4);
   EXPECT_STREQ(kept, "kept");
 
-  // Run with standard error closed, the message of a skipped name goes nowhere, least of all
-  // into the script.
-  writeFile("a\nb.jpg");
-  ASSERT_EQ(runToolAfter("exec 2>&-"), "2||");
-  EXPECT_EQ(readFile("main.ani"), fresh);
 }
 
 TEST(MkaniPosixTest, AStopRemovesTheScratchFileOrWaitsForTheInPlaceRewriteToEnd) {

@@ -1,6 +1,7 @@
 # Writes OUTPUT, CHANGELOG.md in the form of a Debian change log, which Debian's tools read:
 # a "## X.Y.Z (YYYY-MM-DD)" heading becomes an entry, each "- " item a "  * " one, wrapped to
-# fit 80 columns.
+# fit 80 columns. Entries are dated at noon, each a minute before the one above it, so that two
+# releases of one day still come in order.
 # A semicolon would split CMake's lists: it stands as <semicolon> until written out.
 file(READ ${CHANGELOG} text)
 string(REPLACE ";" "<semicolon>" text "${text}")
@@ -8,6 +9,7 @@ string(REPLACE "\n" ";" lines "${text}")
 set(out "")
 set(entry "")
 set(item "")
+set(older 0)
 
 # Appends the item gathered so far to `out`, wrapped.
 macro(flush_item)
@@ -30,8 +32,9 @@ endmacro()
 foreach(line IN LISTS lines)
   if(line MATCHES "^## ([0-9.]+) \\(([0-9-]+)\\)")
     flush_item()
-    execute_process(COMMAND date -R -u -d "${CMAKE_MATCH_2} 12:00" OUTPUT_VARIABLE when
-                    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND date -R -u -d "${CMAKE_MATCH_2} 12:00 ${older} minutes ago"
+                    OUTPUT_VARIABLE when OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    math(EXPR older "${older} + 1")
     string(APPEND out "${entry}mkani (${CMAKE_MATCH_1}) unstable; urgency=medium\n\n")
     set(entry "\n -- ${MAINTAINER}  ${when}\n\n")
   elseif(entry AND line MATCHES "^- (.*)")

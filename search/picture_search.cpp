@@ -15,8 +15,8 @@ const size_t kFirstBlock = size_t{1} << 20;
 // In a run, each name is its length in two bytes, low byte first, then its bytes.
 const size_t kLengthBytes = 2;
 
-// Runs are written through a buffer of this size and read back through buffers that share an
-// eighth of the budget, each between the two bounds, and grow to hold a longer name.
+// Runs are written through a buffer of an eighth of the budget, at most kSpillBuffer, and read back through buffers that share an eighth of the budget, each between the
+// two bounds, and grow to hold a longer name.
 const size_t kSpillBuffer = size_t{1} << 20;
 const size_t kRunBufferMin = 64;
 const size_t kRunBufferMax = size_t{1} << 20;
@@ -170,22 +170,22 @@ bool PictureSearch::spill() {
   sortNames(refs, count_, block_.get());
   std::string ignored;  // a failure here only means listing again instead
   if (runs_.empty() && !store_->create(&ignored)) return false;
-  std::unique_ptr<char[]> buffer(new char[kSpillBuffer]);
+  const size_t size = std::min(budget_ / 8, kSpillBuffer);
+  std::string buffer;  // grows past `size` only to hold a longer name
+  buffer.reserve(size);
   Run run;
   run.at = run.end = runs_.empty() ? 0 : runs_.back().end;
-  size_t filled = 0;
   for (size_t i = 0; i <= count_; ++i) {
     const size_t length = i < count_ ? refs[i].length : 0;
-    if (i == count_ || filled + kLengthBytes + length > kSpillBuffer) {
-      if (!store_->append(buffer.get(), filled, &ignored)) return false;
-      run.end += filled;
-      filled = 0;
+    if (i == count_ || buffer.size() + kLengthBytes + length > size) {
+      if (!store_->append(buffer.data(), buffer.size(), &ignored)) return false;
+      run.end += buffer.size();
+      buffer.clear();
     }
     if (i == count_) break;
-    buffer[filled++] = static_cast<char>(length & 0xFF);
-    buffer[filled++] = static_cast<char>(length >> 8);
-    std::memcpy(buffer.get() + filled, block_.get() + refs[i].offset, length);
-    filled += length;
+    buffer += static_cast<char>(length & 0xFF);
+    buffer += static_cast<char>(length >> 8);
+    buffer.append(block_.get() + refs[i].offset, length);
   }
   runs_.push_back(std::move(run));
   used_ = count_ = 0;
