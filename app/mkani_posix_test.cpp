@@ -107,7 +107,6 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   EXPECT_EQ(
       getxattr("main.ani", "user.note", kept, 8) + getxattr("main.ani", "user.empty", kept, 0), 4);
   EXPECT_STREQ(kept, "kept");
-
 }
 
 TEST(MkaniPosixTest, AStopRemovesTheScratchFileOrWaitsForTheInPlaceRewriteToEnd) {

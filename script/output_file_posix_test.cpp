@@ -1,4 +1,5 @@
 // The script's file on POSIX systems: which way it takes the place of the old one.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 #include "script/output_file.h"
 #include "test/test_util.h"
+#include "util/platform.h"
 
 namespace mkani {
 namespace {
@@ -62,7 +64,8 @@ TEST(OutputFilePosixTest,
     if (left != std::string::npos)
       std::remove(err.substr(left, err.find(' ', left) - left).c_str());
   }
-  // Past the file size limit, nothing is written, in place or whole.
+  // Past the file size limit, nothing is written, in place or whole; a write that reaches it
+  // takes what fits, then fails.
   struct rlimit was, limit;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
   limit = was;
@@ -76,6 +79,15 @@ TEST(OutputFilePosixTest,
     EXPECT_EQ(err, cannot + "File too large");
     EXPECT_EQ(readFile("main.ani") + std::to_string(entryCount(".mkani-")), "old0");
   }
+  const int fd = open("limited", O_WRONLY | O_CREAT, 0600);
+  std::string err;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const bool fits = writeAll(fd, fresh.data(), 100, &err);
+  const bool over = writeAll(fd, fresh.data(), fresh.size(), &err);
+  setrlimit(RLIMIT_FSIZE, &was);
+  close(fd);
+  EXPECT_EQ(std::to_string(fits) + std::to_string(over) + err + readFile("limited"),
+            "10File too large" + fresh.substr(0, 100) + fresh.substr(0, fresh.size() - 101));
 }
 
 }  // namespace

@@ -44,9 +44,8 @@ DWORD cutTo(HANDLE file, uint64_t size) {
 DWORD roomFor(HANDLE file, uint64_t size) {
   LARGE_INTEGER have;
   ULARGE_INTEGER free;
-  const bool known =
-      GetFileSizeEx(file, &have) &&
-      GetDiskFreeSpaceExW((wholePath(".") + L"\\").c_str(), &free, nullptr, nullptr);
+  const bool known = GetFileSizeEx(file, &have) &&
+                     GetDiskFreeSpaceExW((wholePath(".") + L"\\").c_str(), &free, nullptr, nullptr);
   return known && size > static_cast<uint64_t>(have.QuadPart) &&
                  size - static_cast<uint64_t>(have.QuadPart) > free.QuadPart
              ? ERROR_DISK_FULL

@@ -45,6 +45,12 @@ TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
     ASSERT_EQ(got, names) << count << " names";
     EXPECT_TRUE(count != 18 || got == ordered);  // the rule itself
   }
+  // A name that differs from all the others in its first byte, first in line among many.
+  std::vector<NameRef> refs(70001, NameRef{0, 0, 8});
+  refs[0].offset = 8;
+  const std::string arena = "frame_00zz.jpg";
+  sortNames(refs.data(), refs.size(), arena.data());
+  EXPECT_EQ(refs.back().offset, 8u);
 }
 
 }  // namespace

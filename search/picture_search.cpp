@@ -15,8 +15,9 @@ const size_t kFirstBlock = size_t{1} << 20;
 // In a run, each name is its length in two bytes, low byte first, then its bytes.
 const size_t kLengthBytes = 2;
 
-// Runs are written through a buffer of an eighth of the budget, at most kSpillBuffer, and read back through buffers that share an eighth of the budget, each between the
-// two bounds, and grow to hold a longer name.
+// Runs are written through a buffer of an eighth of the budget, at most kSpillBuffer, and read back
+// through buffers that share an eighth of the budget, each between the two bounds, and grow to hold
+// a longer name.
 const size_t kSpillBuffer = size_t{1} << 20;
 const size_t kRunBufferMin = 64;
 const size_t kRunBufferMax = size_t{1} << 20;

@@ -89,6 +89,9 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInNameOrderInRunsOrBatches) {
       EXPECT_EQ(listing.end + runs.bytes + (dir.isOpen ? "open" : ""), "");
     }
   }
+  // A name longer than half the budget comes to a batch of one name: the batch is split.
+  FakeDirectory few({".jpg", "a.jpg", std::string(40, 'n') + ".jpg"});
+  EXPECT_EQ(searchAll(&few, nullptr, 82).names, pictures(few.names));
   // On disk: the folder's names, and runs in a scratch file that no listing shows and that goes
   // with the search.
   ScopedTempDir temp;
