@@ -51,7 +51,7 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     // file tried first is given back; without /dev, a closed stream is given the root folder
     // (where a mount namespace can hide them; elsewhere these run as any other case).
     {"chmod 644 main.ani; unshare -m true 2>&- && exec unshare -m sh -c \"mount -t tmpfs t /proc "
-     "2>&-; ulimit -n 5; exec " MKANI_EXE "\"",
+     "2>&-; exec 3>&-; ulimit -n 5; exec " MKANI_EXE "\"",
      false, "", "0||", fresh},
     {"unshare -m true 2>&- && exec unshare -m sh -c \"mount -t tmpfs t /dev && exec 2>&- && "
      "exec " MKANI_EXE "\"",
