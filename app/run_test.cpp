@@ -20,6 +20,7 @@ struct LineConsole : Console {
 TEST(RunTest, SkippedNamesAndAListingThatFailsPartWayAreReported) {
   ScopedTempDir dir;
   const std::string skipped = "err: mkani: skipped \"", stand = " cannot stand in main.ani";
+  const std::string failed = "err: mkani: cannot read the current directory: Input/output error";
   // The listing fails before its last name: after two pictures or one, a name with a line break
   // and a hundred and two that no name could open; or after the line break alone, when nothing
   // is written and nothing is said of an empty folder.
@@ -37,18 +38,15 @@ TEST(RunTest, SkippedNamesAndAListingThatFailsPartWayAreReported) {
     EXPECT_EQ(run(&dir, &file, &console), kExitFailed);
     EXPECT_EQ(console.said[0],
               skipped + "\\x01\\\\\\\"\\t\\n.jpg\": a name holding a line break" + stand);
-    EXPECT_EQ(console.said.size(), pictures > 0 ? 103u : 2u);
-    const std::string lists[] = {"", "1 picture", "2 pictures"};
-    EXPECT_EQ(
-        console.said.back(),
-        "err: mkani: cannot read the current directory: Input/output error" +
-            (pictures ? "; main.ani lists only the " + lists[pictures] + " read before it" : ""));
-    EXPECT_EQ(picturesIn(readFile("main.ani")).size(), pictures);
+    EXPECT_EQ(console.said.back() + std::to_string(picturesIn(readFile("main.ani")).size()),
+              failed + (pictures ? "; main.ani lists only the " : "") +
+                  (pictures == 2 ? "2 pictures read before it2"
+                   : pictures    ? "1 picture read before it1"
+                                 : "0"));
     if (pictures == 0) continue;
-    EXPECT_EQ(
-        console.said[1],
-        skipped + "?0.jpg\": a name outside the ANSI code page, without a short name," + stand);
-    EXPECT_EQ(console.said[101], "err: mkani: skipped 2 more such names");
+    EXPECT_EQ(console.said[1] + console.said[101] + std::to_string(console.said.size()),
+              skipped + "?0.jpg\": a name outside the ANSI code page, without a short name," +
+                  stand + "err: mkani: skipped 2 more such names103");
   }
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }

