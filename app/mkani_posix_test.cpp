@@ -154,6 +154,7 @@ TEST(MkaniPosixTest, WorksWhereverPicturesLiveKeepingOwnerAndAccessList) {
   // Shell words for the table: `mk` makes the folder p with a picture and an old script, `ns`
   // runs mkani in p after a mount in a namespace of its own, `fuse` asks for FUSE and a tool.
   const std::string sh =
+      "PATH=$PATH:/sbin:/usr/sbin; "
       "mk() { mkdir -p p && cd p && touch a.jpg && echo old >main.ani; }; "
       "ns() { exec unshare -m sh -c \"mount $* && exec " MKANI_EXE
       "\"; }; "
