@@ -68,10 +68,12 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
          (got == 0 || write(buffer.get(), got, err));
   }
   ok = ok && closeInPlace(err);
-  // The scratch file goes whatever happened: the old file was whole until the copy began.
+  // A copy cut short has damaged the old script: the new one stays, named. Else the scratch
+  // file goes.
   const std::string name = source.name;
-  const int injected = fault(Step::kRemove);
-  if (injected != 0) source.name.clear();  // it stays
+  if (!ok && held_) *err += "; the new script is kept in " + name;
+  const int injected = !ok && held_ ? -1 : fault(Step::kRemove);
+  if (injected != 0) releaseScratchName(&source);  // it stays
   const int removed = removeScratchFile(&source);
   const int error = injected != 0 ? injected : removed;
   if (ok && error != 0) {

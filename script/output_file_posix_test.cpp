@@ -57,6 +57,12 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
               0640u + (root ? 65534 : geteuid()) + faults.count(Step::kRemove));
     std::system("rm -f .mkani-*");
   }
+  // A copy in place cut short keeps the new script, named.
+  writeFile("main.ani", "old");
+  FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
+  cut.writesBeforeFault = 1;
+  const std::string kept = writeScript(names, &cut);
+  EXPECT_EQ(readFile(kept.substr(kept.find(".mkani-"))), fresh);
   // A write that reaches the file size limit takes what fits, then fails.
   struct rlimit was, limit;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);

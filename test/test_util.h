@@ -105,10 +105,11 @@ struct FaultyFile : DiskOutputFile {
   explicit FaultyFile(std::map<Step, int> faults = {}) : faults(std::move(faults)) {}
   int fault(Step step) override {
     writes += step == Step::kWrite;
-    return faults.count(step) ? faults[step] : 0;
+    return faults.count(step) && (step != Step::kWrite || writes > writesBeforeFault) ? faults[step]
+                                                                                      : 0;
   }
   std::map<Step, int> faults;
-  size_t writes = 0;
+  size_t writes = 0, writesBeforeFault = 0;
 };
 
 }  // namespace mkani
