@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "util/scratch_file.h"
@@ -96,7 +97,7 @@ class DiskOutputFile : public OutputFile {
   uint64_t written_ = 0;                 // bytes written to file_
   ScratchFile file_;                     // the new file: a scratch file, or `path` itself in place
   intptr_t old_ = ScratchFile::kClosed;  // the old file, open for writing
-  int mode_ = -1;                        // the old file's permission bits, -1 when there was none
+  std::optional<int> mode_;              // the old file's permission bits, when there was one
   bool renameRefused_ = false;           // known at open: no scratch file could take its place
   bool inPlace_ = false;
   bool held_ = false;  // stop requests are held back

@@ -44,9 +44,10 @@ bool refusedHere(int error) {
 bool keepsEveryName() {
 #if defined(__linux__)
   const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  int flags = 0;
-  const bool known = dir >= 0 && ioctl(dir, FS_IOC_GETFLAGS, &flags) == 0;
-  if (dir >= 0) ::close(dir);
+  if (dir == -1) return false;
+  int flags;
+  const bool known = ioctl(dir, FS_IOC_GETFLAGS, &flags) == 0;
+  ::close(dir);
   return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 #else
   return false;
@@ -87,17 +88,17 @@ bool DiskOutputFile::examine(std::string* err) {
   // Opened without blocking, so that a FIFO without a reader cannot hold the run, and never
   // through a symbolic link.
   const int old = ::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (old < 0 && errno != ENOENT) {
+  if (old == -1 && errno != ENOENT) {
     *err = openFailure(path_.c_str(), errno);
     return false;
   }
-  old_ = old < 0 ? ScratchFile::kClosed : old;
+  old_ = old;  // kClosed when there is none
   struct stat st;
-  if (old >= 0 && (fstat(old, &st) != 0 || !S_ISREG(st.st_mode))) {
+  if (old != -1 && (fstat(old, &st) != 0 || !S_ISREG(st.st_mode))) {
     *err = "it is not a regular file";
     return false;
   }
-  mode_ = old < 0 ? -1 : static_cast<int>(st.st_mode & kModeBits);
+  if (old != -1) mode_ = static_cast<int>(st.st_mode & kModeBits);
   renameRefused_ = keepsEveryName();
   return true;
 }
@@ -146,13 +147,13 @@ bool DiskOutputFile::carryOver() {
     const int error = fault(Step::kOwner);
     if (error != 0 || fchown(to, old.st_uid, old.st_gid) != 0) return false;
   }
-  return fault(Step::kMode) == 0 && giveMode(to, mode_) == 0;
+  return fault(Step::kMode) == 0 && giveMode(to, *mode_) == 0;
 }
 
 bool DiskOutputFile::closeScratch(std::string* err) {
   const int fd = static_cast<int>(file_.handle);
   // Writing clears the set-user-ID and set-group-ID bits: they are given back.
-  int error = mode_ < 0 ? 0 : giveMode(fd, mode_);
+  int error = mode_ ? giveMode(fd, *mode_) : 0;
   if (error == 0) error = fault(Step::kClose);
   if (error != 0) {
     *err = systemError(error);
@@ -179,18 +180,18 @@ DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
 
 bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
   const int fd = ::open(file->name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  file->handle = fd < 0 ? ScratchFile::kClosed : fd;
-  if (fd < 0) *err = systemError(errno);
-  return fd >= 0;
+  file->handle = fd;
+  if (fd == -1) *err = systemError(errno);
+  return fd != -1;
 }
 
 bool DiskOutputFile::openInPlace(std::string* err) {
   int fd = static_cast<int>(old_);
   old_ = ScratchFile::kClosed;
   struct stat st;
-  if (fd < 0) {  // none was there: this is the first script
+  if (fd == -1) {  // none was there: this is the first script
     fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    if (fd == -1) {
       *err = openFailure(path_.c_str(), errno);
       return false;
     }
@@ -223,7 +224,7 @@ bool DiskOutputFile::closeInPlace(std::string* err) {
   }
   // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
   // process may.
-  if (mode_ >= 0) giveMode(fd, mode_);
+  if (mode_) giveMode(fd, *mode_);
   file_.handle = ScratchFile::kClosed;
   if (::close(fd) != 0 && error == 0) error = errno;
   held_ = false;

@@ -57,6 +57,10 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
               0640u + (root ? 65534 : geteuid()) + faults.count(Step::kRemove));
     std::system("rm -f .mkani-*");
   }
+  // In place, a script that was not there is made.
+  std::remove("main.ani");
+  FaultyFile first({{Step::kCreate, EACCES}});
+  EXPECT_EQ(writeScript(names, &first) + readFile("main.ani"), fresh);
   // A copy in place cut short keeps the new script, named.
   writeFile("main.ani", "old");
   FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});

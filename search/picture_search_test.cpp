@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <random>
-#include <set>
+#include <tuple>
 
 #include "test/test_util.h"
 
@@ -41,15 +41,14 @@ Listing searchAll(DirectorySource* dir, RunStore* runs, size_t budget) {
 }
 
 // The pictures among `names` in name order, each once.
-Names pictures(const Names& names) {
-  const auto less = [](const std::string& a, const std::string& b) {
-    return compareNames(a, b) < 0;
+Names pictures(Names names) {
+  const auto none = [](const std::string& n) {
+    return n[0] == '?' || !Wildcard("*.jpg").matches(n);
   };
-  std::set<std::string, decltype(less)> sorted(less);
-  for (const std::string& name : names) {
-    if (name[0] != '?' && Wildcard("*.jpg").matches(name)) sorted.insert(name);
-  }
-  return Names(sorted.begin(), sorted.end());
+  names.erase(std::remove_if(names.begin(), names.end(), none), names.end());
+  std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return compareNames(a, b) < 0; });
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
 }
 
 // Frame names with twins, twins but for letter case, names that are no pictures (".jpeg",
@@ -110,32 +109,29 @@ TEST(PictureSearchTest, FailuresYieldWhatWasReadThenFail) {
   // Where the listing or the store fails, in the first pass, a later one, or while runs are
   // read back: the names yielded before it, in order, then the failure.
   const std::string listing = "cannot read the current directory: ";
-  const struct {
-    int openAt, readAt;
-    bool failClose;
-    int storeReadAt;  // -1: no store
-    std::string error;
-  } cases[] = {
+  // Which pass fails to open, which to read, whether closing fails, which read of the store
+  // fails (-1: no store), and the reason.
+  const std::tuple<int, int, bool, int, std::string> cases[] = {
       {0, -1, false, -1, listing + "Permission denied"},
       {-1, -1, true, -1, listing + "Bad file descriptor"},
       {-1, 2, false, -1, listing + "Input/output error"},
       {-1, 0, false, 1000, listing + "Input/output error"},
       {-1, -1, false, 20, "cannot read back the names set aside: No space left on device"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [openAt, readAt, failClose, storeReadAt, error] : cases) {
     const Names names = manyNames(200);
     FakeDirectory dir(names);
-    dir.failOpenAtPass = c.openAt;
-    dir.failReadAtPass = c.readAt;
+    dir.failOpenAtPass = openAt;
+    dir.failReadAtPass = readAt;
     dir.failReadAfter = 120;
-    dir.failClose = c.failClose;
+    dir.failClose = failClose;
     FakeRunStore runs;
-    runs.failReadAt = c.storeReadAt;
-    Listing got = searchAll(&dir, c.storeReadAt < 0 ? nullptr : &runs, 300);
-    EXPECT_EQ(got.end, c.error);
-    EXPECT_EQ(got.names.size() > 2, c.openAt != 0) << c.error;
-    EXPECT_LT(got.names.size(), pictures(names).size()) << c.error;
-    EXPECT_EQ(got.names, pictures(got.names)) << c.error;
+    runs.failReadAt = storeReadAt;
+    Listing got = searchAll(&dir, storeReadAt < 0 ? nullptr : &runs, 300);
+    EXPECT_EQ(got.end, error);
+    EXPECT_EQ(got.names.size() > 2, openAt != 0) << error;
+    EXPECT_LT(got.names.size(), pictures(names).size()) << error;
+    EXPECT_EQ(got.names, pictures(got.names)) << error;
   }
 }
 

@@ -40,7 +40,7 @@ bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
     holdStops();
     const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     const int error = errno;
-    if (fd >= 0) {
+    if (fd != -1) {
       file->handle = fd;
       if (!temporary) {
         track(file, name);
@@ -49,7 +49,7 @@ bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
       }
     }
     releaseStops();
-    if (fd >= 0) return true;
+    if (fd != -1) return true;
     if (error != EEXIST) {
       *err = systemError(errno = error);
       return false;
@@ -76,7 +76,7 @@ bool linkable(int fd) {
 bool createScratchFile(bool temporary, ScratchFile* file, std::string* err) {
 #if defined(O_TMPFILE)
   const int fd = ::open(".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
-  if (fd >= 0) {
+  if (fd != -1) {
     if (temporary || linkable(fd)) {
       file->handle = fd;
       return true;
