@@ -22,20 +22,23 @@ TEST(MkaniWin32Test, WorksInAnyFolderBesideAnotherRunAndWritesInPlaceWhatCannotB
   for (const DWORD share : {1, 3, 7}) {  // FILE_SHARE_READ, then WRITE, then DELETE too
     const HANDLE held = CreateFileA("main.ani", GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    const std::string outcome = runTool() + readFile("main.ani");
+    std::string outcome = runTool();
+    outcome += readFile("main.ani");
     CloseHandle(held);
     EXPECT_EQ(outcome, share == 1 ? "2||mkani: cannot write main.ani: it is in use\r\nold"
                                   : "0||" + expectedScript({"a.jpg"}));
   }
   // Folders that the ANSI code page cannot spell, and one whose path nearly fills MAX_PATH.
   const std::wstring base = std::filesystem::current_path().wstring();
-  for (const std::wstring& folder : {std::wstring(L"\u0394\u03b7\u03bc\u03ae\u03c4\u03c1\u03b7"),
-                                     std::wstring(L"\u5199\u771f"),
-                                     std::wstring(250 - base.size() - 1, L'x')}) {
+  for (const std::wstring& folder :
+       {std::wstring(L"\u0394\u03b7\u03bc\u03ae\u03c4\u03c1\u03b7"), std::wstring(L"\u5199\u771f"),
+        std::wstring(250 - base.size() - 1, L'x')}) {
     std::filesystem::create_directory(folder);
     std::filesystem::current_path(folder);
     writeFile("a.jpg");
-    EXPECT_EQ(runTool() + runTool() + readFile("main.ani"), "0||0||" + expectedScript({"a.jpg"}));
+    EXPECT_EQ(runTool(), "0||");  // then again, over the script it made
+    EXPECT_EQ(runTool(), "0||");
+    EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
     EXPECT_EQ(entryCount(".mkani-"), 0);
     std::filesystem::current_path(base);
   }
@@ -67,7 +70,7 @@ TEST(MkaniWin32Test, EveryNameInTheScriptOpensItsOwnPictureOrIsReportedInAnyCode
   std::set<std::string> opened;
   for (const std::string& name : listed) opened.insert(readFile(name));
   EXPECT_EQ(listed.size() + opened.size() - opened.count("<missing>"), 12u);  // six pictures
-  EXPECT_EQ(std::count(listed.begin(), listed.end(), "caf\xe9.jpg"), 1);  // its own 1252 bytes
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), "caf\xe9.jpg"), 1);      // its own 1252 bytes
   // Under the UTF-8 code page every name converts; in any, a name that does not is reported.
   const auto failing = [](unsigned, unsigned long, const wchar_t*, char*, int, int*) { return 0; };
   const struct {
