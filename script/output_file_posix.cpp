@@ -117,7 +117,8 @@ bool DiskOutputFile::carryOver() {
   const int from = static_cast<int>(old_), to = static_cast<int>(file_.handle);
 #if defined(__linux__)
   // The access list exactly, one that the folder's default gave the new file removed; the other
-  // attributes (labels, a user's notes) as far as the process may set them.
+  // attributes (labels, a user's notes) as far as the process may set them (not security.* or
+  // trusted.* but as root).
   const char kAccessList[] = "system.posix_acl_access";
   std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
   const ssize_t size = flistxattr(from, &names[0], names.size());
@@ -130,10 +131,7 @@ bool DiskOutputFile::carryOver() {
     int error = isList ? fault(Step::kAccessList) : 0;
     if (error == 0 && fsetxattr(to, &names[at], value.data(), static_cast<size_t>(length), 0) != 0)
       error = errno;
-    // Attributes the process may not set (security.*, trusted.*) are left.
-    if (error != 0 && (isList || (error != EPERM && error != EACCES && error != ENOTSUP))) {
-      return false;
-    }
+    if (error != 0 && isList) return false;
   }
   if (!hasList) {
     int error = fault(Step::kAccessList);

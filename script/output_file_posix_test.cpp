@@ -20,7 +20,7 @@ using Step = DiskOutputFile::Step;
 TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseKeepsTheOld) {
   ScopedTempDir dir;
   const std::vector<std::string> names = {"a.jpg", "b.jpg"};
-  const std::string fresh = expectedScript(names);
+  const std::string fresh = expectedScript(names), old(400, 'o');  // longer than the new one
   const bool root = geteuid() == 0;
   // The way taken, then what the run ends in: the new script, else the old one and the reason.
   const std::pair<std::map<Step, int>, std::string> cases[] = {
@@ -39,20 +39,20 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
       {{{Step::kCreate, EPERM}, {Step::kWrite, EIO}}, "in place: Input/output error"},
   };
   for (const auto& [faults, outcome] : cases) {
-    writeFile("main.ani", "old");
+    writeFile("main.ani", old);
     chmod("main.ani", 0640);
     if (root) chown("main.ani", 65534, 65534);
     FaultyFile file(faults);
     const std::string err = writeScript(names, &file), now = readFile("main.ani");
     const std::string got = (file.inPlace() ? "in place"
-                             : now == "old" ? "old"
+                             : now == old   ? "old"
                                             : "whole") +
                             (err.empty() ? "" : ": " + err.substr(23));
     EXPECT_EQ(got.substr(0, outcome.find(".mkani-") == std::string::npos ? -1 : outcome.size()),
               outcome);
     // Whole, the new script or the old, with its mode and owner; a scratch file left is named.
     struct stat st;
-    EXPECT_TRUE(now == fresh || now == "old" || outcome == "in place: Input/output error");
+    EXPECT_TRUE(now == fresh || now == old || outcome == "in place: Input/output error");
     EXPECT_EQ(stat("main.ani", &st) + (st.st_mode & 07777) + st.st_uid + entryCount(".mkani-"),
               0640u + (root ? 65534 : geteuid()) + faults.count(Step::kRemove));
     std::system("rm -f .mkani-*");
