@@ -17,7 +17,6 @@
 #include "util/scratch_file.h"
 
 namespace mkani {
-namespace {
 
 TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   ScopedTempDir dir;
@@ -193,5 +192,4 @@ TEST(MkaniPosixTest, WorksWhereverPicturesLiveKeepingOwnerAndAccessList) {
   }
 }
 
-}  // namespace
 }  // namespace mkani

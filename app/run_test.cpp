@@ -7,7 +7,6 @@
 #include "test/test_util.h"
 
 namespace mkani {
-namespace {
 
 // A console that keeps the lines it is given for standard error, as "err: LINE"; standard
 // output takes none.
@@ -82,5 +81,4 @@ TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
   }
 }
 
-}  // namespace
 }  // namespace mkani

@@ -13,7 +13,6 @@
 #include "util/platform.h"
 
 namespace mkani {
-namespace {
 
 using Step = DiskOutputFile::Step;
 
@@ -84,5 +83,4 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
             "10File too large" + fresh.substr(0, 100) + fresh.substr(0, fresh.size() - 101));
 }
 
-}  // namespace
 }  // namespace mkani

@@ -8,7 +8,6 @@
 #include "util/platform.h"
 
 namespace mkani {
-namespace {
 
 using Step = DiskOutputFile::Step;
 
@@ -44,5 +43,4 @@ TEST(OutputFileWin32Test, StepsDownToInPlaceOrMovesTheNewScriptInAndNeverLosesBo
   }
 }
 
-}  // namespace
 }  // namespace mkani

@@ -7,7 +7,6 @@
 #include "test/test_util.h"
 
 namespace mkani {
-namespace {
 
 TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBufferAndKnowsTheSizeBefore) {
   ScopedTempDir dir;
@@ -40,5 +39,4 @@ TEST(ScriptWriterTest, WritesEveryByteWhateverTheCountAndTheBufferAndKnowsTheSiz
   }
 }
 
-}  // namespace
 }  // namespace mkani

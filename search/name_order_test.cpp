@@ -6,7 +6,6 @@
 #include <random>
 
 namespace mkani {
-namespace {
 
 TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
   const std::vector<std::string> ordered = {
@@ -48,5 +47,4 @@ TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
   }
 }
 
-}  // namespace
 }  // namespace mkani

@@ -10,7 +10,6 @@
 #include "test/test_util.h"
 
 namespace mkani {
-namespace {
 
 using Names = std::vector<std::string>;
 
@@ -135,5 +134,4 @@ TEST(PictureSearchTest, FailuresYieldWhatWasReadThenFail) {
   }
 }
 
-}  // namespace
 }  // namespace mkani

@@ -59,9 +59,7 @@ std::string runToolAfter(const std::string& setup, bool unprivileged = false,
 struct FakeDirectory : DirectorySource {
   FakeDirectory(std::vector<std::string> listing = {}) : names(std::move(listing)) {}
   bool open(const char* /*pattern*/, std::string* err) override {
-    read_ = 0;
-    *err = "Permission denied";
-    return isOpen = passes++ != failOpenAtPass;
+    return read_ = 0, *err = "Permission denied", isOpen = passes++ != failOpenAtPass;
   }
   Status read(std::string_view* name, std::string* err) override {
     *err = "Input/output error";
@@ -71,8 +69,7 @@ struct FakeDirectory : DirectorySource {
     return (*name)[0] == '?' ? kUnwritable : kName;
   }
   bool close(std::string* err) override {
-    *err = "Bad file descriptor";
-    return !(isOpen = false) && !failClose;
+    return *err = "Bad file descriptor", !(isOpen = false) && !failClose;
   }
 
   std::vector<std::string> names;
