@@ -71,9 +71,13 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   // A copy cut short has damaged the old script: the new one stays, named. Else the scratch
   // file goes.
   const std::string name = source.name;
-  if (!ok && held_) *err += "; the new script is kept in " + name;
-  const int injected = !ok && held_ ? -1 : fault(Step::kRemove);
-  if (injected != 0) releaseScratchName(&source);  // it stays
+  int injected = -1;  // the file stays
+  if (!ok && held_) {
+    *err += "; the new script is kept in " + name;
+  } else {
+    injected = fault(Step::kRemove);
+  }
+  if (injected != 0) releaseScratchName(&source);
   const int removed = removeScratchFile(&source);
   const int error = injected != 0 ? injected : removed;
   if (ok && error != 0) {

@@ -64,7 +64,7 @@ int makeRoom(int fd, uint64_t size) {
   }
 #if defined(__linux__)
   if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
-  if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  if (errno != EOPNOTSUPP) return errno;
 #endif
   struct stat st;
   struct statvfs fs;
