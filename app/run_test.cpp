@@ -16,7 +16,7 @@ struct LineConsole : Console {
   std::vector<std::string> said;
 };
 
-TEST(RunTest, SkippedNamesAndAListingThatFailsPartWayAreReported) {
+TEST(RunTest, ReportsSkippedNamesAndFailuresListsEveryPictureAndAnswersALoneAskForHelp) {
   ScopedTempDir dir;
   const std::string skipped = "err: mkani: skipped \"", stand = " cannot stand in main.ani";
   const std::string failed = "err: mkani: cannot read the current directory: Input/output error";
@@ -48,11 +48,8 @@ TEST(RunTest, SkippedNamesAndAListingThatFailsPartWayAreReported) {
                   stand + "err: mkani: skipped 2 more such names103");
   }
   EXPECT_EQ(readFile("main.ani"), "<missing>");
-}
 
-// The mkani executable as users run it.
-TEST(MkaniTest, ListsEveryPictureAndAnswersOnlyALoneAskForHelpOrVersion) {
-  ScopedTempDir dir;
+  // The mkani executable as users run it.
   const std::string end = kLineEnd;
   // No picture: one line, and an old script keeps its bytes; asking for help or the version
   // touches nothing either.
