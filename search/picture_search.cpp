@@ -62,12 +62,7 @@ SearchStatus PictureSearch::next(PictureEntry* entry, std::string* err) {
 }
 
 void PictureSearch::close() {
-  block_.reset();
-  capacity_ = used_ = count_ = pos_ = 0;
-  runs_.clear();
-  heap_.clear();
   if (store_) store_->remove();
-  more_ = failed_ = false;
 }
 
 bool PictureSearch::readPass() {

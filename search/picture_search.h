@@ -45,7 +45,7 @@ class PictureSearch {
   // kFailed with the reason in *err; so it does when a run set aside cannot be read back.
   SearchStatus next(PictureEntry* entry, std::string* err);
 
-  // Ends the search and gives back its memory and its runs.
+  // Ends the search and removes the runs it set aside; its memory goes with the object.
   void close();
 
   // Returns how many times the directory has been listed so far.

@@ -4,12 +4,19 @@
 #ifndef MKANI_TEST_TEST_UTIL_H_
 #define MKANI_TEST_TEST_UTIL_H_
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "script/output_file.h"
+#include "script/script_writer.h"
 #include "search/directory_source.h"
 #include "search/run_store.h"
 
@@ -17,30 +24,86 @@ namespace mkani {
 
 // A new empty folder, the current directory while the object lives, then removed.
 struct ScopedTempDir {
-  ScopedTempDir();
-  ~ScopedTempDir();
+  ScopedTempDir() {
+    std::random_device random;
+    do {
+      path = (std::filesystem::temp_directory_path() / ("mkani-test-" + std::to_string(random())))
+                 .string();
+    } while (!std::filesystem::create_directory(path));
+    previous = std::filesystem::current_path().string();
+    std::filesystem::current_path(path);
+  }
+  ~ScopedTempDir() {
+    namespace fs = std::filesystem;
+    fs::current_path(previous);
+    std::error_code ignored;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);  // tests take some
+    fs::remove_all(path, ignored);
+  }
   std::string path, previous;
 };
 
 // Creates or replaces the file `name` with `contents`.
-void writeFile(const std::string& name, const std::string& contents = "");
+inline void writeFile(const std::string& name, const std::string& contents = "") {
+  std::ofstream(name, std::ios::binary | std::ios::trunc) << contents;
+}
 
 // Returns the bytes of the file `name`, or "<missing>" when it cannot be read.
-std::string readFile(const std::string& name);
+inline std::string readFile(const std::string& name) {
+  std::ifstream file(name, std::ios::binary);
+  return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<missing>";
+}
 
 // Returns how many entries of the current directory have names that begin with `prefix`.
-long entryCount(const std::string& prefix = "");
+inline long entryCount(const std::string& prefix = "") {
+  std::error_code unreadable;  // counts none
+  return std::count_if(std::filesystem::directory_iterator(".", unreadable),
+                       std::filesystem::directory_iterator(), [&](const auto& entry) {
+                         return entry.path().filename().string().compare(0, prefix.size(),
+                                                                         prefix) == 0;
+                       });
+}
 
 // Returns the script for the pictures `names`, put together the plain way.
-std::string expectedScript(const std::vector<std::string>& names);
+inline std::string expectedScript(const std::vector<std::string>& names) {
+  std::string text = ";Automatically created by Pelorin.\r\n\r\nvoice_data\\w.wav\r\n\r\n";
+  std::string index, strings;
+  for (size_t k = 0; k < names.size(); ++k) {
+    const std::string value = std::to_string(10 * (k + 1));
+    text += names[k] + "\t\t;" + std::to_string(k) + " \r\n";
+    index += "\t\t" + std::to_string(k) + "\r\n" + value;
+    strings += "\"\"\r\n\"\"\r\n" + value + "\r\n";
+  }
+  return text + "\r\nEOJ\r\n" + index + "\r\n\r\nEOFL\r\n\r\n" + strings +
+         "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
+}
 
 // Writes main.ani for `names` in the current directory through `file`, buffering `bufferSize`
 // bytes (ScriptWriter::kBufferSize when 0); returns the first failure, or "".
-std::string writeScript(const std::vector<std::string>& names, OutputFile* file,
-                        size_t bufferSize = 0);
+inline std::string writeScript(const std::vector<std::string>& names, OutputFile* file,
+                               size_t bufferSize = 0) {
+  ScriptWriter script(file, bufferSize ? bufferSize : ScriptWriter::kBufferSize);
+  std::string err;
+  size_t bytes = 0;
+  for (const std::string& name : names) bytes += name.size();
+  if (script.open(names.size(), bytes, &err)) {
+    for (size_t k = 0; k < names.size(); ++k) script.writePicture(names[k], k, &err);
+    script.finish(names.size(), &err);
+  }
+  script.close(&err);
+  return err;
+}
 
 // Returns the names on the picture lines of the script `text`, in order.
-std::vector<std::string> picturesIn(const std::string& text);
+inline std::vector<std::string> picturesIn(const std::string& text) {
+  std::vector<std::string> names;
+  std::istringstream lines(text.substr(0, text.find("\r\nEOJ\r\n")));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\t\t;") != std::string::npos)
+      names.push_back(line.substr(0, line.find("\t\t;")));
+  }
+  return names;
+}
 
 // The line end of the executable's standard output and error on this platform.
 extern const char kLineEnd[];
