@@ -14,11 +14,11 @@ namespace mkani {
 using Names = std::vector<std::string>;
 
 // What a search yields, and how it ended: "" after the last name, else the reason it failed.
+// Then how it listed: "batches" when it listed more than once, "runs" when it set runs aside;
+// the bytes its matches take with 16 for each; the matches no name could open, and their count.
 struct Listing {
   Names names;
-  std::string end;
-  size_t passes, runs, matches, bytes;
-  Names unwritable;  // then how many there were
+  std::string end, how;
 };
 
 Listing searchAll(DirectorySource* dir, RunStore* runs, size_t budget) {
@@ -29,12 +29,10 @@ Listing searchAll(DirectorySource* dir, RunStore* runs, size_t budget) {
   for (; status == SearchStatus::kEntry; status = search.next(&entry, &listing.end))
     listing.names.emplace_back(entry.name);
   EXPECT_EQ(status == SearchStatus::kFailed, !listing.end.empty());
-  listing.passes = search.passes();
-  listing.runs = search.runs();
-  listing.matches = search.matches();
-  listing.bytes = search.matchBytes();
-  listing.unwritable = search.unwritable();
-  listing.unwritable.push_back(std::to_string(search.unwritableCount()));
+  listing.how = std::string(search.passes() > 1 ? "batches" : "") + (search.runs() ? "runs" : "") +
+                " " + std::to_string(search.matchBytes() + 16 * search.matches());
+  for (const std::string& name : search.unwritable()) listing.how += " " + name;
+  listing.how += " " + std::to_string(search.unwritableCount());
   search.close();
   return listing;
 }
@@ -81,12 +79,10 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInNameOrderInRunsOrBatches) {
       SCOPED_TRACE(std::to_string(budget) + " " + std::to_string(failAppendAt));
       Listing listing = searchAll(&dir, &runs, budget);
       EXPECT_EQ(listing.names, pictures(names));
-      // Listed once and nothing set aside, or once in runs, or in batches and no runs.
-      const char* way = need <= budget ? "" : failAppendAt == -1 ? "runs" : "batches";
-      EXPECT_EQ(std::string(listing.passes > 1 ? "batches" : "") + (listing.runs ? "runs" : ""),
-                way);
-      EXPECT_EQ(listing.unwritable, (Names{"?.jpg", "1"}));
-      EXPECT_EQ(listing.bytes + 16 * listing.matches, need);  // every match, twins too
+      // Listed once and nothing set aside, or once in runs, or in batches and no runs; every
+      // match counted, twins too.
+      const std::string way = need <= budget ? "" : failAppendAt == -1 ? "runs" : "batches";
+      EXPECT_EQ(listing.how, way + " " + std::to_string(need) + " ?.jpg 1");
       EXPECT_EQ(listing.end + runs.bytes + (dir.isOpen ? "open" : ""), "");
     }
   }
