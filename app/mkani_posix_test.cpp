@@ -26,8 +26,8 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   ASSERT_EQ(symlink("nowhere", "gone.jpg"), 0);
   ASSERT_EQ(runToolAfter("umask 0"), "0||");
   const std::string fresh = readFile("main.ani");
-  struct stat st;
-  EXPECT_EQ(stat("main.ani", &st) == 0 ? st.st_mode : 0, S_IFREG | 0644u);
+  struct stat st = {};
+  EXPECT_EQ(stat("main.ani", &st) + st.st_mode, S_IFREG | 0644u);
   const std::string cannot = "2||mkani: cannot write main.ani: ";
   const std::string denied = cannot + "Permission denied\n", refused = cannot + "it is ";
   const std::string pipe = "mkfifo p; exec 3<>p; exec ";  // then a pipe nobody reads: "3<&-"
@@ -130,12 +130,11 @@ TEST(MkaniPosixTest, AStopRemovesTheScratchFileOrWaitsForTheInPlaceRewriteToEnd)
     }
     int status = 0;
     waitpid(child, &status, 0);
-    // A scratch file is left only by a run that went on.
     EXPECT_EQ(std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + readFile("err") +
                   std::to_string(entryCount(".mkani-")) + readFile("main.ani"),
-              signal < 0 ? "91old"
+              signal < 0 ? "91old"  // a scratch file left by a run that went on
                          : "2mkani: stopped by a signal\n0" +
-                               (signal == 0 ? expectedScript({"a.jpg"}) : "old"));
+                               (signal ? "old" : expectedScript({"a.jpg"})));
   }
 }
 

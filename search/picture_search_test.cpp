@@ -110,7 +110,6 @@ TEST(PictureSearchTest, FailuresYieldWhatWasReadThenFail) {
       {0, -1, false, -1, listing + "Permission denied"},
       {-1, -1, true, -1, listing + "Bad file descriptor"},
       {-1, 2, false, -1, listing + "Input/output error"},
-      {-1, 0, false, 1000, listing + "Input/output error"},
       {-1, -1, false, 20, "cannot read back the names set aside: No space left on device"},
       {-1, -1, false, 1, "cannot read back the names set aside: No space left on device"},
   };
