@@ -104,7 +104,7 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   EXPECT_EQ(std::string(kept) + readFile("partner"), "keptold\n");
 }
 
-TEST(MkaniPosixTest, AStopRemovesTheScratchFileOrWaitsForTheInPlaceRewriteToEnd) {
+TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesLive) {
   ScopedTempDir dir;
   // A signal ignored from the start, as nohup ignores SIGHUP, stays ignored; 0 stops a rewrite
   // in place.
@@ -136,10 +136,8 @@ TEST(MkaniPosixTest, AStopRemovesTheScratchFileOrWaitsForTheInPlaceRewriteToEnd)
                          : "2mkani: stopped by a signal\n0" +
                                (signal ? "old" : expectedScript({"a.jpg"})));
   }
-}
 
-TEST(MkaniPosixTest, WorksWhereverPicturesLiveKeepingOwnerAndAccessList) {
-  ScopedTempDir dir;
+  // Wherever pictures live.
   writeFile("want", expectedScript({"a.jpg"}));
   // Each place is made in a mount namespace of its own. `mk` makes the folder p with a picture
   // and an old script; `go` runs mkani there as $AS and checks that it said nothing and wrote

@@ -40,7 +40,7 @@ TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
       arena += name;
     }
     sortNames(refs.data(), refs.size(), arena.data());
-    std::vector<std::string> got;
+    std::vector<std::string> got;  // in the order sortNames gives
     for (const NameRef& ref : refs) got.emplace_back(nameAt(arena.data(), ref));
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return compareNames(a, b) < 0; });

@@ -64,7 +64,7 @@ Names manyNames(size_t count) {
   return names;
 }
 
-TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInNameOrderInRunsOrBatches) {
+TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInOrderAndFailuresYieldWhatWasReadThenFail) {
   // A store that works, or fails at its second run or its first (as one that cannot be made
   // does): batches listed again then.
   // A folder that fits, to the byte, is listed once and sets nothing aside.
@@ -98,9 +98,6 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInNameOrderInRunsOrBatches) {
   errno = EINTR;  // left by an earlier call: no failure of the listing
   EXPECT_EQ(searchAll(&folder, &disk, 30).names, (Names{"A.JPG", "b.jpg", "c.jpg"}));
   EXPECT_EQ(entryCount(), 4);
-}
-
-TEST(PictureSearchTest, FailuresYieldWhatWasReadThenFail) {
   // Where the listing or the store fails, in the first pass, a later one, or while runs are
   // read back: the names yielded before it, in order, then the failure.
   const std::string listing = "cannot read the current directory: ";
