@@ -1,7 +1,6 @@
 // The mkani executable where POSIX systems can fail it or its surroundings turn hostile.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>

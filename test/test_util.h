@@ -22,19 +22,19 @@
 
 namespace mkani {
 
+namespace fs = std::filesystem;
+
 // A new empty folder, the current directory while the object lives, then removed.
 struct ScopedTempDir {
   ScopedTempDir() {
     std::random_device random;
     do {
-      path = (std::filesystem::temp_directory_path() / ("mkani-test-" + std::to_string(random())))
-                 .string();
-    } while (!std::filesystem::create_directory(path));
-    previous = std::filesystem::current_path().string();
-    std::filesystem::current_path(path);
+      path = (fs::temp_directory_path() / ("mkani-test-" + std::to_string(random()))).string();
+    } while (!fs::create_directory(path));
+    previous = fs::current_path().string();
+    fs::current_path(path);
   }
   ~ScopedTempDir() {
-    namespace fs = std::filesystem;
     fs::current_path(previous);
     std::error_code ignored;
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);  // tests take some
@@ -57,11 +57,10 @@ inline std::string readFile(const std::string& name) {
 // Returns how many entries of the current directory have names that begin with `prefix`.
 inline long entryCount(const std::string& prefix = "") {
   std::error_code unreadable;  // counts none
-  return std::count_if(std::filesystem::directory_iterator(".", unreadable),
-                       std::filesystem::directory_iterator(), [&](const auto& entry) {
-                         return entry.path().filename().string().compare(0, prefix.size(),
-                                                                         prefix) == 0;
-                       });
+  return std::count_if(
+      fs::directory_iterator(".", unreadable), fs::directory_iterator(), [&](const auto& entry) {
+        return entry.path().filename().string().compare(0, prefix.size(), prefix) == 0;
+      });
 }
 
 // Returns the script for the pictures `names`, put together the plain way.
