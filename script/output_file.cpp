@@ -60,7 +60,8 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   ScratchFile source = file_;
   file_ = ScratchFile();
   size_ = written_;
-  bool ok = reopenScratch(&source, err) && openInPlace(err);
+  const bool started = reopenScratch(&source, err) && openInPlace(err);  // the old file is cut
+  bool ok = started;
   std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
   size_t got = 1;
   for (uint64_t at = 0; ok && got > 0; at += got) {
@@ -72,7 +73,7 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   // file goes.
   const std::string name = source.name;
   int injected = -1;  // the file stays
-  if (!ok && held_) {
+  if (!ok && started) {
     *err += "; the new script is kept in " + name;
   } else {
     injected = fault(Step::kRemove);
