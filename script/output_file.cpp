@@ -60,7 +60,8 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   ScratchFile source = file_;
   file_ = ScratchFile();
   size_ = written_;
-  const bool started = reopenScratch(&source, err) && openInPlace(err);  // the old file is cut
+  // From here on the old script is being overwritten.
+  const bool started = reopenScratch(&source, err) && openInPlace(err);
   bool ok = started;
   std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
   size_t got = 1;
