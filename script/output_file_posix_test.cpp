@@ -66,10 +66,12 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   EXPECT_EQ(readFile(kept.substr(kept.find(".mkani-"))), fresh);
   // A write that reaches the file size limit takes what fits, then fails.
   signal(SIGXFSZ, SIG_IGN);  // as mkani has it
-  struct rlimit was, limit = {150, RLIM_INFINITY};
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+  const struct rlimit limit = {150, was.rlim_max};
   const int fd = open("limited", O_WRONLY | O_CREAT, 0600);
   std::string err;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was) + setrlimit(RLIMIT_FSIZE, &limit), 0);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const bool fits = writeAll(fd, fresh.data(), 100, &err);
   const bool over = writeAll(fd, fresh.data() + 100, 60, &err);
   setrlimit(RLIMIT_FSIZE, &was);

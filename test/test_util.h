@@ -58,9 +58,8 @@ inline std::string readFile(const std::string& name) {
 inline long entryCount(const std::string& prefix = "") {
   std::error_code unreadable;  // counts none
   return std::count_if(
-      fs::directory_iterator(".", unreadable), fs::directory_iterator(), [&](const auto& entry) {
-        return entry.path().filename().string().compare(0, prefix.size(), prefix) == 0;
-      });
+      fs::directory_iterator(".", unreadable), fs::directory_iterator(),
+      [&](auto& entry) { return entry.path().filename().string().rfind(prefix, 0) == 0; });
 }
 
 // Returns the script for the pictures `names`, put together the plain way.
@@ -97,10 +96,9 @@ inline std::string writeScript(const std::vector<std::string>& names, OutputFile
 inline std::vector<std::string> picturesIn(const std::string& text) {
   std::vector<std::string> names;
   std::istringstream lines(text.substr(0, text.find("\r\nEOJ\r\n")));
-  for (std::string line; std::getline(lines, line);) {
+  for (std::string line; std::getline(lines, line);)
     if (line.find("\t\t;") != std::string::npos)
       names.push_back(line.substr(0, line.find("\t\t;")));
-  }
   return names;
 }
 
