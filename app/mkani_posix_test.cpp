@@ -60,7 +60,8 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     // Past the file size limit nothing is written, whole or in place.
     {"chmod 755 .; echo old >main.ani; ulimit -f 9", false, cannot + "File too large\n", "old\n"},
     {"chmod 666 main.ani; chmod 555 .; ulimit -f 9", true, cannot + "File too large\n", "old\n"},
-    {"chmod 444 main.ani; " + pipe + "2>p 3<&-", true, "2||", "old\n"},  // no SIGPIPE death
+    // No death by SIGPIPE.
+    {"chmod 755 .; chmod 444 main.ani; " + pipe + "2>p 3<&-", true, "2||", "old\n"},
     {"rm p; " + pipe + ">p 3<&-; exec " MKANI_EXE " --version", false,
      "2||mkani: cannot write to standard output: Broken pipe\n", "old\n"},
     {"rm p; exec >&-; exec " MKANI_EXE " --version", false, "0||", "old\n"},
