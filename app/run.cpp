@@ -173,7 +173,7 @@ int run(int argc, char** argv) {
       return kExitFailed;
     }
   }
-  if (count > 0) return kExitWritten;
+  if (count != 0) return kExitWritten;
   DiskDirectorySource dir;
   DiskOutputFile script;
   return run(&dir, &script, &console);

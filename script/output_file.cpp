@@ -20,7 +20,6 @@ DiskOutputFile::~DiskOutputFile() {
 bool DiskOutputFile::open(const char* path, uint64_t size, std::string* err) {
   path_ = path;
   size_ = size;
-  written_ = 0;
   bool ok = examine(err);
   if (ok && !renameRefused_) {
     const Outcome created = createScratch(err);
@@ -67,7 +66,7 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   size_t got = 1;
   for (uint64_t at = 0; ok && got > 0; at += got) {
     ok = readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, err) &&
-         (got == 0 || write(buffer.get(), got, err));
+         write(buffer.get(), got, err);
   }
   ok = ok && closeInPlace(err);
   // A copy cut short has damaged the old script: the new one stays, named. Else the scratch
