@@ -2,9 +2,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <string>
 
 #include "app/console.h"
 #include "util/platform.h"
@@ -16,14 +15,10 @@ const char kStopMessage[] = "mkani: stopped by a signal";
 
 namespace {
 
-// A line and its end in one write, so that lines from other programs cannot cut in. mkani's
-// lines are short: one longer than the room is cut.
+// A line and its end in one write, so that lines from other programs cannot cut in.
 bool writeLine(int fd, std::string_view line, std::string* err) {
-  char text[4096];
-  const size_t size = std::min(line.size(), sizeof text - 1);
-  std::memcpy(text, line.data(), size);
-  text[size] = '\n';
-  return writeAll(fd, text, size + 1, err);
+  const std::string text = std::string(line) + '\n';
+  return writeAll(fd, text.data(), text.size(), err);
 }
 
 // Ends a run that a signal asked to stop, with the status of a failed run, as far as that is

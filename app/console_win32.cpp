@@ -1,7 +1,6 @@
 #include <windows.h>
 
-#include <algorithm>
-#include <cstring>
+#include <string>
 
 #include "app/console.h"
 #include "util/platform.h"
@@ -14,19 +13,15 @@ const char kStopMessage[] = "mkani: stopped by Ctrl-C or Ctrl-Break";
 
 namespace {
 
-// A line and its CR LF in one write, so that lines from other programs cannot cut in. mkani's
-// lines are short: one longer than the room is cut.
+// A line and its CR LF in one write, so that lines from other programs cannot cut in.
 bool writeLine(DWORD stream, std::string_view line, std::string* err) {
   const HANDLE handle = GetStdHandle(stream);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
     *err = "it is not open";
     return false;
   }
-  char text[4096];
-  const size_t size = std::min(line.size(), sizeof text - 2);
-  std::memcpy(text, line.data(), size);
-  std::memcpy(text + size, "\r\n", 2);
-  return writeAll(reinterpret_cast<intptr_t>(handle), text, size + 2, err);
+  const std::string text = std::string(line) + "\r\n";
+  return writeAll(reinterpret_cast<intptr_t>(handle), text.data(), text.size(), err);
 }
 
 // Ends a run that Ctrl-C, Ctrl-Break or the closing console asked to stop. Runs in a thread of

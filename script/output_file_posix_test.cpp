@@ -11,6 +11,8 @@
 #include "script/output_file.h"
 #include "test/test_util.h"
 #include "util/platform.h"
+#include "util/scratch_file.h"
+#include "util/stops.h"
 
 namespace mkani {
 
@@ -53,6 +55,12 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
               0640u + (root ? 65534 : geteuid()) + faults.count(Step::kRemove));
     std::system("rm -f .mkani-*");
   }
+  // Stops held for a rewrite in place are released once, whatever the end; holds nest.
+  sigset_t set;
+  holdStops(), holdStops(), releaseStops(), sigprocmask(SIG_BLOCK, nullptr, &set);
+  const int held = sigismember(&set, SIGTERM);
+  releaseStops(), sigprocmask(SIG_BLOCK, nullptr, &set);
+  EXPECT_EQ(std::to_string(held) + std::to_string(sigismember(&set, SIGTERM)), "10");
   // In place, a script that was not there is made.
   std::remove("main.ani");
   FaultyFile first({{Step::kCreate, EACCES}});
@@ -77,6 +85,23 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   setrlimit(RLIMIT_FSIZE, &was);
   EXPECT_EQ(std::to_string(fits) + std::to_string(over) + err + readFile("limited"),
             "10File too large" + fresh.substr(0, 150));
+}
+
+TEST(OutputFilePosixTest, AScratchFileTakesTheFirstHiddenNameOfTheProcessThatIsFree) {
+  ScopedTempDir dir;
+  const std::string prefix = ".mkani-" + std::to_string(getpid()) + "-";
+  ScratchFile file;
+  std::string err;
+  ASSERT_TRUE(createScratchFile(false, &file, &err));
+  if (!file.name.empty()) GTEST_SKIP() << "no unnamed files here";
+  for (int k = 0; k < 1000; ++k) writeFile(prefix + std::to_string(k) + ".tmp", "taken");
+  EXPECT_FALSE(nameScratchFile(&file, &err));
+  std::remove((prefix + "0.tmp").c_str());
+  EXPECT_EQ(std::to_string(nameScratchFile(&file, &err)) + err + file.name, "1File exists" + prefix + "0.tmp");
+  removeScratchOnStop();  // what a stop does
+  EXPECT_EQ(std::to_string(removeScratchFile(&file)) + readFile(prefix + "0.tmp") +
+                readFile(prefix + "1.tmp"),
+            std::to_string(ENOENT) + "<missing>taken");
 }
 
 }  // namespace mkani

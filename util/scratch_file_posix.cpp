@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
 #include "util/platform.h"
 #include "util/scratch_file.h"
@@ -12,59 +14,58 @@
 namespace mkani {
 namespace {
 
-// A hidden name that no other process uses now: this process's id and a serial number. A file
-// left by an earlier run that had the same id is stepped over, never touched.
-std::string scratchName() {
-  static unsigned serial = 0;
-  return ".mkani-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
-}
-
 const int kNameAttempts = 1000;
 
-// The lasting scratch file's name, for a signal handler: set whole before it is marked pending.
+// The name of the scratch file named last, for a signal handler, while it is pending.
 char pendingName[64];
 volatile std::sig_atomic_t pending = 0;
 
-// Gives `file` the name `name`, and a stop signal the name to remove. Called with stops held, from
-// the call that makes the name on disk on.
-void track(ScratchFile* file, const std::string& name) {
-  file->name = name;
-  pending = 0;
-  pendingName[name.copy(pendingName, sizeof pendingName - 1)] = '\0';
-  pending = 1;
-}
-
-bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
+// Gives `file` the first free hidden name of this process (its id and a number, so that no other
+// process uses it now; a file left by an earlier run that had the same id is stepped over, never
+// touched) under which `make` creates or links it: `make` returns 0, or errno. Stops are held
+// from the call that makes the name on, so that a stop handler knows it. Returns false with the
+// reason in *err.
+template <typename Make>
+bool claimName(ScratchFile* file, Make make, std::string* err) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    std::string name = scratchName();
+    char name[sizeof pendingName];
+    std::snprintf(name, sizeof name, ".mkani-%ld-%d.tmp", static_cast<long>(getpid()), attempt);
     holdStops();
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    const int error = errno;
-    if (fd != -1) {
-      file->handle = fd;
-      if (!temporary) {
-        track(file, name);
-      } else if (::unlink(name.c_str()) != 0) {
-        file->name = name;  // a temporary file that cannot lose its name: removed at the end
-      }
+    const int error = make(name);
+    if (error == 0) {
+      file->name = name;
+      std::memcpy(pendingName, name, sizeof name);
+      pending = 1;
     }
     releaseStops();
-    if (fd != -1) return true;
     if (error != EEXIST) {
-      *err = systemError(errno = error);
-      return false;
+      if (error != 0) *err = systemError(error);
+      return error == 0;
     }
   }
   *err = systemError(EEXIST);
   return false;
 }
 
-#if defined(O_TMPFILE)
+bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
+  const bool made = claimName(
+      file,
+      [file](const char* name) {
+        file->handle = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        return file->handle == ScratchFile::kClosed ? errno : 0;
+      },
+      err);
+  // A temporary file loses its name at once; one that cannot keeps it, removed at the end.
+  if (made && temporary && ::unlink(file->name.c_str()) == 0) releaseScratchName(file);
+  return made;
+}
+
 // The path through which an unnamed file can be linked in without privileges.
 std::string procPath(intptr_t fd) {
   return "/proc/self/fd/" + std::to_string(fd);
 }
 
+#if defined(O_TMPFILE)
 // Returns true when the unnamed file `fd` can be given a name later: /proc is there.
 bool linkable(int fd) {
   return access(procPath(fd).c_str(), F_OK) == 0;
@@ -91,23 +92,14 @@ bool createScratchFile(bool temporary, ScratchFile* file, std::string* err) {
 }
 
 bool nameScratchFile(ScratchFile* file, std::string* err) {
-#if defined(O_TMPFILE)
-  for (int attempt = 0; file->name.empty() && attempt < kNameAttempts; ++attempt) {
-    std::string name = scratchName();
-    holdStops();
-    const int linked =
-        linkat(AT_FDCWD, procPath(file->handle).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
-    const int error = errno;
-    if (linked == 0) track(file, name);
-    releaseStops();
-    if (linked != 0 && error != EEXIST) {
-      *err = systemError(error);
-      return false;
-    }
-  }
-#endif
-  if (file->name.empty()) *err = systemError(EEXIST);
-  return !file->name.empty();
+  if (!file->name.empty()) return true;  // where there are no unnamed files, always
+  const std::string from = procPath(file->handle);
+  return claimName(
+      file,
+      [&from](const char* name) {
+        return linkat(AT_FDCWD, from.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+      },
+      err);
 }
 
 int removeScratchFile(ScratchFile* file) {
