@@ -34,10 +34,7 @@ bool DiskOutputFile::open(const char* path, uint64_t size, std::string* err) {
 }
 
 bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
-  if (const int error = fault(Step::kWrite)) {
-    *err = systemError(error);
-    return false;
-  }
+  if (faulted(Step::kWrite, err)) return false;
   written_ += size;
   return writeAll(file_.handle, data, size, err);
 }
@@ -60,7 +57,8 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   file_ = ScratchFile();
   size_ = written_;
   // From here on the old script is being overwritten.
-  const bool started = reopenScratch(&source, err) && openInPlace(err);
+  const bool started =
+      !faulted(Step::kReopen, err) && reopenScratch(&source, err) && openInPlace(err);
   bool ok = started;
   std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
   size_t got = 1;
@@ -87,6 +85,12 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
     ok = false;
   }
   return ok;
+}
+
+bool DiskOutputFile::faulted(Step step, std::string* err) {
+  const int error = fault(step);
+  if (error != 0) *err = systemError(error);
+  return error != 0;
 }
 
 void DiskOutputFile::discard() {

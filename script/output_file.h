@@ -43,7 +43,9 @@ class OutputFile {
 class DiskOutputFile : public OutputFile {
  public:
   // The platform calls that a test can have fail.
-  enum class Step { kCreate, kOwner, kMode, kAccessList, kWrite, kClose, kRename, kRemove };
+  enum class Step {
+    kCreate, kOwner, kMode, kAccessList, kWrite, kClose, kRename, kReopen, kCut, kRemove
+  };
 
   DiskOutputFile() = default;
   ~DiskOutputFile() override;  // discards a file not yet in place
@@ -86,6 +88,8 @@ class DiskOutputFile : public OutputFile {
   // Cuts `path` to what was written and closes it.
   bool closeInPlace(std::string* err);
 
+  // Returns true, with the reason in *err, when the call at `step` is to fail.
+  bool faulted(Step step, std::string* err);
   // Rewrites `path` in place with the bytes of the scratch file. Returns false with the reason
   // in *err.
   bool copyInPlace(std::string* err);

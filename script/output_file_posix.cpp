@@ -4,9 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 #if defined(__linux__)
-#include <linux/fs.h>
 #include <linux/limits.h>
-#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #endif
 
@@ -43,12 +41,9 @@ bool refusedHere(int error) {
 // immutable): a scratch file made there could never be renamed or removed.
 bool keepsEveryName() {
 #if defined(__linux__)
-  const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir == -1) return false;
-  int flags;
-  const bool known = ioctl(dir, FS_IOC_GETFLAGS, &flags) == 0;
-  ::close(dir);
-  return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+  struct statx st;
+  return statx(AT_FDCWD, ".", AT_STATX_SYNC_AS_STAT, 0, &st) == 0 &&
+         (st.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
 #else
   return false;
 #endif
@@ -186,16 +181,10 @@ bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
 bool DiskOutputFile::openInPlace(std::string* err) {
   int fd = static_cast<int>(old_);
   old_ = ScratchFile::kClosed;
-  struct stat st;
-  if (fd == -1) {  // none was there: this is the first script
-    fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd == -1) {  // none was there: this is the first script, unless one came meanwhile
+    fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd == -1) {
       *err = openFailure(path_.c_str(), errno);
-      return false;
-    }
-    file_.handle = fd;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      *err = "it is not a regular file";
       return false;
     }
   }
@@ -215,8 +204,8 @@ bool DiskOutputFile::closeInPlace(std::string* err) {
   const int fd = static_cast<int>(file_.handle);
   // Cut where the old script was longer (and only there: FAT through FUSE refuses the rest).
   struct stat st;
-  int error = fstat(fd, &st) == 0 ? 0 : errno;
-  if (error == 0 && static_cast<uint64_t>(st.st_size) > written_ &&
+  int error = fstat(fd, &st) == 0 ? fault(Step::kCut) : errno;
+  if (error == 0 && static_cast<uint64_t>(st.st_size) != written_ &&
       ftruncate(fd, static_cast<off_t>(written_)) != 0) {
     error = errno;
   }

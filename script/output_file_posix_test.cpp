@@ -27,6 +27,10 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   const std::pair<std::map<Step, int>, std::string> cases[] = {
       {{}, "whole"},
       {{{Step::kCreate, EACCES}}, "in place"},
+      {{{Step::kCreate, EDQUOT}}, "in place"},
+      {{{Step::kCreate, ENOSPC}, {Step::kCut, EIO}}, "in place: Input/output error"},
+      {{{Step::kCreate, EIO}}, "old: Input/output error"},
+      {{{Step::kRename, EXDEV}, {Step::kReopen, EIO}}, "old: Input/output error"},
       {{{Step::kOwner, EINVAL}}, root ? "in place" : "whole"},  // only root gives owners
       {{{Step::kMode, ENOSYS}}, "in place"},
       {{{Step::kAccessList, EPERM}}, "in place"},
@@ -79,12 +83,21 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   const struct rlimit limit = {150, was.rlim_max};
   const int fd = open("limited", O_WRONLY | O_CREAT, 0600);
   std::string err;
+  writeFile("main.ani", old);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const bool fits = writeAll(fd, fresh.data(), 100, &err);
   const bool over = writeAll(fd, fresh.data() + 100, 60, &err);
+  // In place, a script past the limit is refused before the old one is touched; one that just
+  // fits is written.
+  FaultyFile past({{Step::kCreate, EACCES}}), fitting({{Step::kCreate, EACCES}});
+  err += "|" + writeScript(names, &past) + "|" + readFile("main.ani").substr(0, 3) + "|";
+  const struct rlimit exact = {fresh.size(), was.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &exact);
+  err += writeScript(names, &fitting);
   setrlimit(RLIMIT_FSIZE, &was);
   EXPECT_EQ(std::to_string(fits) + std::to_string(over) + err + readFile("limited"),
-            "10File too large" + fresh.substr(0, 150));
+            "10File too large|cannot write main.ani: File too large|ooo|" + fresh.substr(0, 150));
+  EXPECT_EQ(readFile("main.ani"), fresh);
 }
 
 TEST(OutputFilePosixTest, AScratchFileTakesTheFirstHiddenNameOfTheProcessThatIsFree) {

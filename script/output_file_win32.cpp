@@ -193,7 +193,8 @@ bool DiskOutputFile::openInPlace(std::string* err) {
 
 bool DiskOutputFile::closeInPlace(std::string* err) {
   const HANDLE file = reinterpret_cast<HANDLE>(file_.handle);
-  DWORD error = cutTo(file, written_);
+  DWORD error = static_cast<DWORD>(fault(Step::kCut));
+  if (error == 0) error = cutTo(file, written_);
   file_.handle = ScratchFile::kClosed;
   if (!CloseHandle(file) && error == 0) error = GetLastError();
   held_ = false;
