@@ -24,7 +24,7 @@ TEST(RunTest, ReportsSkippedNamesAndFailuresListsEveryPictureAndAnswersALoneAskF
   // and a hundred and two that no name could open; or after the line break alone, when nothing
   // is written and nothing is said of an empty folder.
   for (const size_t pictures : {2, 1, 0}) {
-    FakeDirectory dir({"b.jpg", "\x01\\\"\t\n.jpg"});
+    FakeDirectory dir({"b.jpg", "\x01\\\"\t\n\r \x7f.jpg"});
     for (int i = 0; i < 102 && pictures > 0; ++i)
       dir.names.push_back("?" + std::to_string(i) + ".jpg");
     dir.names.insert(dir.names.end(), {"a.jpg", "c.jpg"});
@@ -36,7 +36,7 @@ TEST(RunTest, ReportsSkippedNamesAndFailuresListsEveryPictureAndAnswersALoneAskF
     std::remove("main.ani");
     EXPECT_EQ(run(&dir, &file, &console), kExitFailed);
     EXPECT_EQ(console.said[0],
-              skipped + "\\x01\\\\\\\"\\t\\n.jpg\": a name holding a line break" + stand);
+              skipped + "\\x01\\\\\\\"\\t\\n\\r \\x7f.jpg\": a name holding a line break" + stand);
     EXPECT_EQ(console.said.back() + std::to_string(picturesIn(readFile("main.ani")).size()),
               failed + (pictures ? "; main.ani lists only the " : "") +
                   (pictures == 2 ? "2 pictures read before it2"

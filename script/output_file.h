@@ -44,7 +44,16 @@ class DiskOutputFile : public OutputFile {
  public:
   // The platform calls that a test can have fail.
   enum class Step {
-    kCreate, kOwner, kMode, kAccessList, kWrite, kClose, kRename, kReopen, kCut, kRemove
+    kCreate,
+    kOwner,
+    kMode,
+    kAccessList,
+    kWrite,
+    kClose,
+    kRename,
+    kReopen,
+    kCut,
+    kRemove
   };
 
   DiskOutputFile() = default;

@@ -110,7 +110,8 @@ TEST(OutputFilePosixTest, AScratchFileTakesTheFirstHiddenNameOfTheProcessThatIsF
   for (int k = 0; k < 1000; ++k) writeFile(prefix + std::to_string(k) + ".tmp", "taken");
   EXPECT_FALSE(nameScratchFile(&file, &err));
   std::remove((prefix + "0.tmp").c_str());
-  EXPECT_EQ(std::to_string(nameScratchFile(&file, &err)) + err + file.name, "1File exists" + prefix + "0.tmp");
+  EXPECT_EQ(std::to_string(nameScratchFile(&file, &err)) + err + file.name,
+            "1File exists" + prefix + "0.tmp");
   removeScratchOnStop();  // what a stop does
   EXPECT_EQ(std::to_string(removeScratchFile(&file)) + readFile(prefix + "0.tmp") +
                 readFile(prefix + "1.tmp"),
