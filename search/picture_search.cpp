@@ -141,22 +141,19 @@ bool PictureSearch::add(std::string_view name, bool force) {
     if (need > to) return false;
     grow(alignUp(to));
   }
-  NameRef ref;
-  ref.key = 0;
+  std::memcpy(block_.get() + used_, name.data(), name.size());
+  ++count_;
+  NameRef& ref = *refs();  // its key is set by the sort
   ref.offset = static_cast<uint32_t>(used_);
   ref.length = static_cast<uint32_t>(name.size());
-  std::memcpy(block_.get() + used_, name.data(), name.size());
   used_ += name.size();
-  ++count_;
-  *refs() = ref;
   return true;
 }
 
 void PictureSearch::grow(size_t capacity) {
   std::unique_ptr<char[]> block(new char[capacity]);
-  if (used_ > 0) std::memcpy(block.get(), block_.get(), used_);
-  const size_t refBytes = count_ * sizeof(NameRef);
-  if (refBytes > 0) std::memcpy(block.get() + capacity - refBytes, refs(), refBytes);
+  std::copy_n(block_.get(), used_, block.get());
+  std::copy_n(refs(), count_, reinterpret_cast<NameRef*>(block.get() + capacity) - count_);
   block_.swap(block);
   capacity_ = capacity;
 }
