@@ -37,7 +37,7 @@ TEST(RunTest, ReportsSkippedNamesAndFailuresListsEveryPictureAndAnswersALoneAskF
     EXPECT_EQ(run(&dir, &file, &console), kExitFailed);
     EXPECT_EQ(console.said[0],
               skipped + "\\x01\\\\\\\"\\t\\n\\r \\x7f.jpg\": a name holding a line break" + stand);
-    EXPECT_EQ(console.said.back() + std::to_string(picturesIn(readFile("main.ani")).size()),
+    EXPECT_EQ(console.said.back() + std::to_string(pictureCount(readFile("main.ani"))),
               failed + (pictures ? "; main.ani lists only the " : "") +
                   (pictures == 2 ? "2 pictures read before it2"
                    : pictures    ? "1 picture read before it1"
