@@ -73,7 +73,7 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     // Replaced whole by its owner, a script keeps its mode, set-group-ID too, its owner, its
     // access list and the extended attributes the owner may set (not those root set); a name
     // linked to it keeps the old bytes.
-    {"rmdir main.ani; echo old >main.ani; chown 65534:65534 main.ani; chmod 2770 main.ani; ln "
+    {"rmdir main.ani; echo old >main.ani; chown 65534:100 main.ani; chmod 2770 main.ani; ln "
      "main.ani partner; chmod 777 .; setfacl -m u:9:r main.ani; setfattr -n user.note -v kept "
      "main.ani; setfattr -n user.empty main.ani; setfattr -n security.mkani -v x main.ani",
      true, "0||", fresh, true},
@@ -100,7 +100,7 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
                 getxattr("main.ani", "user.empty", kept, 0) +
                 getxattr("main.ani", "security.mkani", nullptr, 0) +
                 (getxattr("main.ani", "system.posix_acl_access", nullptr, 0) > 0),
-            (S_IFREG | 02770u) + 2 * 65534u + 4);
+            (S_IFREG | 02770u) + 65534u + 100u + 4);
   EXPECT_EQ(std::string(kept) + readFile("partner"), "keptold\n");
 }
 
@@ -153,6 +153,9 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
       // what it is, what it needs, how it is made and run
       {"a FAT card", "fuse fusefat && command -v mkfs.vfat",
        "mkfs.vfat -C fat.img 8192 && mkdir p && fusefat -o rw+ fat.img p && mk && go"},
+      {"a full FAT card", "fuse fusefat && command -v mkfs.vfat",
+       "mkfs.vfat -C fat.img 8192 && mkdir p && fusefat -o rw+ fat.img p && mk && head -c 30000 "
+       "/dev/zero >main.ani && { cat /dev/zero >fill; } 2>&-; go"},
       {"a NAS share refusing owners and modes", "fuse bindfs",
        "mk && chown 9 main.ani && cd .. && bindfs --chown-deny --chmod-deny p p && cd p && go"},
       {"a sticky shared folder", ":", "mk && chmod 666 main.ani && chmod 1777 . && AS=$nobody go"},

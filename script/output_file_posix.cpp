@@ -8,6 +8,7 @@
 #include <sys/xattr.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -63,8 +64,12 @@ int makeRoom(int fd, uint64_t size) {
 #endif
   struct stat st;
   struct statvfs fs;
-  if (fstat(fd, &st) != 0 || fstatvfs(fd, &fs) != 0) return 0;  // nothing known: write and see
-  const uint64_t have = static_cast<uint64_t>(st.st_blocks) * 512;
+  // Where nothing is known, write and see.
+  if (fstat(fd, &st) != 0) return 0;
+  if (fstatvfs(fd, &fs) != 0) return 0;
+  // What the file holds and has room for: some file systems (FAT through FUSE) give an empty
+  // file a block, others leave holes.
+  const uint64_t have = std::min<uint64_t>(st.st_size, st.st_blocks * 512);
   const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
   return size <= have || size - have <= free ? 0 : ENOSPC;
 }
@@ -135,7 +140,8 @@ bool DiskOutputFile::carryOver() {
   }
 #endif
   struct stat old, now;
-  if (fstat(from, &old) != 0 || fstat(to, &now) != 0) return false;
+  if (fstat(from, &old) != 0) return false;
+  if (fstat(to, &now) != 0) return false;
   if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
     const int error = fault(Step::kOwner);
     if (error != 0 || fchown(to, old.st_uid, old.st_gid) != 0) return false;
