@@ -113,7 +113,8 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
     const pid_t child = fork();
     if (child == 0) {
       dup2(open("err", O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-      if (signal < 0) std::signal(-signal, SIG_IGN);
+      for (const int stop : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(stop, stop == -signal ? SIG_IGN : SIG_DFL);
       ScratchFile file;
       FaultyFile inPlace({{DiskOutputFile::Step::kCreate, EACCES}});
       ScriptWriter script(&inPlace);
