@@ -12,9 +12,6 @@ const char kEndOfIndex[] = "\r\n\r\nEOFL\r\n\r\n";
 const char kStringEntry[] = "\"\"\r\n\"\"\r\n";
 const char kTrailer[] = "\r\n\"EOTL\"\r\n\r\nEOF\r\n\r\n";
 
-// The most digits an index takes: 2^64 has 20.
-const size_t kNumberRoom = 20;
-
 // Copies `text` to `at` and returns the end of the copy.
 inline char* copy(char* at, const char* text, size_t size) {
   std::memcpy(at, text, size);
@@ -46,14 +43,14 @@ class Counter {
   }
 
   void increment() {
-    size_t at = size_;
-    while (at > 0 && digits_[at - 1] == '9') digits_[--at] = '0';
-    if (at > 0) {
-      ++digits_[at - 1];
-    } else {
-      std::memmove(digits_ + 1, digits_, size_++);
-      digits_[0] = '1';
+    for (size_t at = size_; at-- > 0; digits_[at] = '0') {
+      if (digits_[at] != '9') {
+        ++digits_[at];
+        return;
+      }
     }
+    std::memmove(digits_ + 1, digits_, size_++);
+    digits_[0] = '1';
   }
 
  private:
@@ -99,12 +96,10 @@ bool ScriptWriter::open(uint64_t count, uint64_t nameBytes, std::string* err) {
 }
 
 bool ScriptWriter::writePicture(std::string_view name, uint64_t index, std::string* err) {
+  char line[32];  // TAB TAB ; the index (at most 20 digits) SPACE CR LF
+  char* const end = copy(writeNumber(copy(line, "\t\t;", 3), index), " \r\n", 3);
   put(name.data(), name.size());
-  if (char* at = room(3 + kNumberRoom + 3)) {
-    at = copy(at, "\t\t;", 3);
-    at = writeNumber(at, index);
-    used_ = static_cast<size_t>(copy(at, " \r\n", 3) - buffer_.get());
-  }
+  put(line, static_cast<size_t>(end - line));
   return report(err);
 }
 
