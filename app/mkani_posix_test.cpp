@@ -167,7 +167,7 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
       {"a folder out of inodes", ":",
        "mkdir p && mount -t tmpfs -o nr_inodes=4 t p && mk && touch c && go"},
       {"an append-only folder, a set-user-ID script", "chattr -a .",
-       "mk && chown 65534 . main.ani && chmod 4644 main.ani && chattr +a . && AS=$nobody go && "
+       "mk && chown 65534:65534 . main.ani && chmod 4644 main.ani && chattr +a . && AS=$nobody go && "
        "test $(stat -c %a main.ani) = 4644"},
       {"a folder with a default access list", "command -v setfacl",
        "mk && setfacl -d -m u:65534:rwx . && setfacl -b main.ani && go"},
