@@ -155,8 +155,8 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
       {"a FAT card", "fuse fusefat && command -v mkfs.vfat",
        "mkfs.vfat -C fat.img 8192 && mkdir p && fusefat -o rw+ fat.img p && mk && go"},
       {"a full FAT card", "fuse fusefat && command -v mkfs.vfat",
-       "mkfs.vfat -C fat.img 8192 && mkdir p && fusefat -o rw+ fat.img p && mk && head -c 30000 "
-       "/dev/zero >main.ani && { cat /dev/zero >fill; } 2>&-; go"},
+       "mkfs.vfat -C fat.img 8192 && mkdir p && fusefat -o rw+ fat.img p && mk && rm main.ani && "
+       "head -c 30000 /dev/zero >main.ani && { cat /dev/zero >fill 2>&- || :; } && go"},
       {"a NAS share refusing owners and modes", "fuse bindfs",
        "mk && chown 9 main.ani && cd .. && bindfs --chown-deny --chmod-deny p p && cd p && go"},
       {"a sticky shared folder", ":", "mk && chmod 666 main.ani && chmod 1777 . && AS=$nobody go"},
@@ -167,7 +167,8 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
       {"a folder out of inodes", ":",
        "mkdir p && mount -t tmpfs -o nr_inodes=4 t p && mk && touch c && go"},
       {"an append-only folder, a set-user-ID script", "chattr -a .",
-       "mk && chown 65534:65534 . main.ani && chmod 4644 main.ani && chattr +a . && AS=$nobody go && "
+       "mk && chown 65534:65534 . main.ani && chmod 4644 main.ani && chattr +a . && AS=$nobody go "
+       "&& "
        "test $(stat -c %a main.ani) = 4644"},
       {"a folder with a default access list", "command -v setfacl",
        "mk && setfacl -d -m u:65534:rwx . && setfacl -b main.ani && go"},

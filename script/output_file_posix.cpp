@@ -71,7 +71,7 @@ int makeRoom(int fd, uint64_t size) {
   // file a block, others leave holes.
   const uint64_t have = std::min<uint64_t>(st.st_size, st.st_blocks * 512);
   const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-  return size <= have || size - have <= free ? 0 : ENOSPC;
+  return size <= have + free ? 0 : ENOSPC;
 }
 
 // Gives the file `fd` the permission bits `mode` when it lacks them. Returns 0 or errno.
