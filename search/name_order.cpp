@@ -15,15 +15,14 @@ const size_t kComparedBucket = 256;
 // The folded bytes depth..depth+7 of a name, big-endian, zero past its end. Names never hold a
 // zero byte, so zero means "ended".
 uint64_t chunkAt(const char* arena, const NameRef& ref, size_t depth) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(arena) + ref.offset + depth;
-  uint64_t key = 0;
-  if (depth + 8 <= ref.length) {
-    for (size_t i = 0; i < 8; ++i) key = (key << 8) | p[i];
-  } else if (depth < ref.length) {
-    const size_t size = ref.length - depth;
-    for (size_t i = 0; i < size; ++i) key = (key << 8) | p[i];
-    key <<= 8 * (8 - size);
-  }
+  const size_t from = std::min<size_t>(depth, ref.length);
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, arena + ref.offset + from, std::min(ref.length - from, sizeof bytes));
+  uint64_t key;
+  std::memcpy(&key, bytes, sizeof key);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  key = __builtin_bswap64(key);
+#endif
   // Fold a-z to A-Z in all eight bytes at once; bytes from 0x80 up stay as they are.
   const uint64_t ones = 0x0101010101010101u, highs = 0x80 * ones;
   const uint64_t low = key & ~highs;
