@@ -70,14 +70,13 @@ void sortByKeys(NameRef* refs, size_t count, const char* arena, size_t depth, Na
   } else {
     radixSortKeys(refs, count, scratch);
   }
-  for (size_t start = 0, end; start < count; start = end) {
-    for (end = start + 1; end < count && refs[end].key == refs[start].key;) ++end;
-    if (end - start < 2) continue;
-    bool ended = true;
-    for (size_t i = start; i < end; ++i) ended = ended && refs[i].length <= depth + 8;
-    if (ended) {
-      sortRaw(refs + start, end - start, arena);  // equal but for letter case
-    } else {
+  // Names that tie go on to the next eight bytes, unless they end here (a zero byte: names hold
+  // none), and so are of one length and equal but for letter case.
+  for (size_t start = 0, end = 0; start < count; start = end) {
+    while (++end < count && refs[end].key == refs[start].key) continue;
+    if ((refs[start].key & 0xFF) == 0) {
+      sortRaw(refs + start, end - start, arena);
+    } else if (end - start > 1) {
       sortByKeys(refs + start, end - start, arena, depth + 8, scratch);
     }
   }
@@ -101,7 +100,7 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, Name
     uint64_t differ = 0;
     for (size_t i = 1; i < count; ++i) differ |= refs[i].key ^ refs[0].key;
     if (differ == 0) {
-      if (refs[0].length < chunk + 8) {  // all ended within the chunk, at one length
+      if ((refs[0].key & 0xFF) == 0) {  // all ended within the chunk, at one length
         sortRaw(refs, count, arena);
         return;
       }
