@@ -121,12 +121,12 @@ bool DiskOutputFile::carryOver() {
   // trusted.* but as root).
   const char kAccessList[] = "system.posix_acl_access";
   std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
-  const ssize_t size = flistxattr(from, &names[0], names.size());
+  const ssize_t size = flistxattr(from, names.data(), names.size());
   bool hasList = false;
   for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
     const bool isList = std::strcmp(&names[at], kAccessList) == 0;
     hasList = hasList || isList;
-    const ssize_t length = fgetxattr(from, &names[at], &value[0], value.size());
+    const ssize_t length = fgetxattr(from, &names[at], value.data(), value.size());
     if (length < 0) continue;  // gone meanwhile
     int error = isList ? fault(Step::kAccessList) : 0;
     if (error == 0 && fsetxattr(to, &names[at], value.data(), static_cast<size_t>(length), 0) != 0)

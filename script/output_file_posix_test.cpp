@@ -65,11 +65,14 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   const int held = sigismember(&set, SIGTERM);
   releaseStops(), sigprocmask(SIG_BLOCK, nullptr, &set);
   EXPECT_EQ(std::to_string(held) + std::to_string(sigismember(&set, SIGTERM)), "10");
-  // In place, a script that was not there is made.
-  std::remove("main.ani");
-  FaultyFile first({{Step::kCreate, EACCES}});
-  EXPECT_EQ(writeScript(names, &first), "");
-  EXPECT_EQ(readFile("main.ani"), fresh);
+  // A script that was not there is made whole, or in place.
+  for (const bool inPlace : {false, true}) {
+    std::remove("main.ani");
+    FaultyFile first({{inPlace ? Step::kCreate : Step::kRemove, EACCES}});
+    const std::string err = writeScript(names, &first);
+    EXPECT_EQ(err + readFile("main.ani") + std::to_string(first.inPlace()),
+              fresh + std::to_string(inPlace));
+  }
   // A copy in place cut short keeps the new script, named.
   writeFile("main.ani", "old");
   FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
