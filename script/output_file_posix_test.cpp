@@ -86,7 +86,6 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   const struct rlimit limit = {150, was.rlim_max};
   const int fd = open("limited", O_WRONLY | O_CREAT, 0600);
   std::string err;
-  writeFile("main.ani", old);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const bool fits = writeAll(fd, fresh.data(), 100, &err);
   const bool over = writeAll(fd, fresh.data() + 100, 60, &err);
