@@ -110,8 +110,14 @@ class DiskOutputFile : public OutputFile {
   uint64_t written_ = 0;                 // bytes written to file_
   ScratchFile file_;                     // the new file: a scratch file, or `path` itself in place
   intptr_t old_ = ScratchFile::kClosed;  // the old file, open for writing
-  std::optional<int> mode_;              // the old file's permission bits, when there was one
-  bool renameRefused_ = false;           // known at open: no scratch file could take its place
+  // What the old file had, when there was one: permission bits, and owner and group where the
+  // platform has them.
+  struct Kept {
+    int mode;
+    unsigned owner, group;
+  };
+  std::optional<Kept> kept_;
+  bool renameRefused_ = false;  // known at open: no scratch file could take its place
   bool inPlace_ = false;
   bool held_ = false;  // stop requests are held back
 };

@@ -98,7 +98,7 @@ bool DiskOutputFile::examine(std::string* err) {
     *err = "it is not a regular file";
     return false;
   }
-  if (old != -1) mode_ = static_cast<int>(st.st_mode & kModeBits);
+  if (old != -1) kept_ = Kept{static_cast<int>(st.st_mode & kModeBits), st.st_uid, st.st_gid};
   renameRefused_ = keepsEveryName();
   return true;
 }
@@ -113,13 +113,15 @@ DiskOutputFile::Outcome DiskOutputFile::createScratch(std::string* err) {
 }
 
 bool DiskOutputFile::carryOver() {
-  if (old_ == ScratchFile::kClosed) return true;
-  const int from = static_cast<int>(old_), to = static_cast<int>(file_.handle);
+  if (!kept_) return true;
+  const int to = static_cast<int>(file_.handle);
 #if defined(__linux__)
+  const int from = static_cast<int>(old_);
   // The access list exactly, one that the folder's default gave the new file removed; the other
   // attributes (labels, a user's notes) as far as the process may set them (not security.* or
   // trusted.* but as root).
   const char kAccessList[] = "system.posix_acl_access";
+  const int kCreateOrReplace = 0;
   std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
   const ssize_t size = flistxattr(from, names.data(), names.size());
   bool hasList = false;
@@ -128,10 +130,10 @@ bool DiskOutputFile::carryOver() {
     hasList = hasList || isList;
     const ssize_t length = fgetxattr(from, &names[at], value.data(), value.size());
     if (length < 0) continue;  // gone meanwhile
-    int error = isList ? fault(Step::kAccessList) : 0;
-    if (error == 0 && fsetxattr(to, &names[at], value.data(), static_cast<size_t>(length), 0) != 0)
-      error = errno;
-    if (error != 0 && isList) return false;
+    const bool set =
+        (!isList || fault(Step::kAccessList) == 0) &&
+        fsetxattr(to, &names[at], value.data(), static_cast<size_t>(length), kCreateOrReplace) == 0;
+    if (!set && isList) return false;
   }
   if (!hasList) {
     int error = fault(Step::kAccessList);
@@ -139,20 +141,19 @@ bool DiskOutputFile::carryOver() {
     if (error != 0 && error != ENODATA && error != ENOTSUP) return false;
   }
 #endif
-  struct stat old, now;
-  if (fstat(from, &old) != 0) return false;
+  struct stat now;
   if (fstat(to, &now) != 0) return false;
-  if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
+  if (now.st_uid != kept_->owner || now.st_gid != kept_->group) {
     const int error = fault(Step::kOwner);
-    if (error != 0 || fchown(to, old.st_uid, old.st_gid) != 0) return false;
+    if (error != 0 || fchown(to, kept_->owner, kept_->group) != 0) return false;
   }
-  return fault(Step::kMode) == 0 && giveMode(to, *mode_) == 0;
+  return fault(Step::kMode) == 0 && giveMode(to, kept_->mode) == 0;
 }
 
 bool DiskOutputFile::closeScratch(std::string* err) {
   const int fd = static_cast<int>(file_.handle);
   // Writing clears the set-user-ID and set-group-ID bits: they are given back.
-  int error = mode_ ? giveMode(fd, *mode_) : 0;
+  int error = kept_ ? giveMode(fd, kept_->mode) : 0;
   if (error == 0) error = fault(Step::kClose);
   if (error != 0) {
     *err = systemError(error);
@@ -217,7 +218,7 @@ bool DiskOutputFile::closeInPlace(std::string* err) {
   }
   // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
   // process may.
-  if (mode_) giveMode(fd, *mode_);
+  if (kept_) giveMode(fd, kept_->mode);
   file_.handle = ScratchFile::kClosed;
   if (::close(fd) != 0 && error == 0) error = errno;
   held_ = false;
