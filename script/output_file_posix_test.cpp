@@ -33,7 +33,8 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
       {{{Step::kRename, EXDEV}, {Step::kReopen, EIO}}, "old: Input/output error"},
       {{{Step::kOwner, EINVAL}}, root ? "in place" : "whole"},  // only root gives owners
       {{{Step::kMode, ENOSYS}}, "in place"},
-      {{{Step::kAccessList, EPERM}}, "in place"},
+      {{{Step::kAccessList, EPERM}}, "in place"},   // removing an inherited list
+      {{{Step::kAccessList, EACCES}}, "in place"},  // setting the old script's own
       {{{Step::kRename, EXDEV}, {Step::kRemove, EPERM}},
        "in place: the new script was written in place, but its scratch file .mkani-"},
       {{{Step::kWrite, EIO}}, "old: Input/output error"},
@@ -44,6 +45,8 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
     writeFile("main.ani", old);
     chmod("main.ani", 0640);
     if (root) chown("main.ani", 65534, 65534);
+    if (faults.count(Step::kAccessList) && faults.at(Step::kAccessList) == EACCES)
+      std::system("setfacl -m u:9:r main.ani");
     FaultyFile file(faults);
     const std::string err = writeScript(names, &file), now = readFile("main.ani");
     const std::string got = (file.inPlace() ? "in place"
