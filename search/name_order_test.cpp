@@ -32,7 +32,9 @@ TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
       names.push_back(name + (random() % 4 && count != 70001 ? ".jpg" : ""));
       if (random() % 8 == 0) names.push_back(names.back());
     }
-    if (count > 100000) names[0] = names[1] = "~";  // first in line, unlike every other name
+    if (count > 100000) names[0] = "~";       // first in line, unlike every other name
+    if (count == 70000) names[1] = names[0];  // twins first in line
+    if (count == 70001) names[1] = "~";       // the second in line unlike every other name
     std::string arena;
     std::vector<NameRef> refs;
     for (const std::string& name : names) {
