@@ -70,10 +70,10 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
     {"rm main.ani; mkfifo main.ani", false, refused + "not a regular file\n", ""},
     {"rm main.ani; mknod main.ani c 1 3", false, refused + "not a regular file\n", "", true},
     {"rm main.ani; mkdir main.ani", false, refused + "a directory\n", ""},
-    // Replaced whole by its owner, a script keeps its mode, set-group-ID too, its owner, its
+    // Replaced whole by its owner, a script keeps its mode, set-user-ID and set-group-ID too, its owner, its
     // access list and the extended attributes the owner may set (not those root set); a name
     // linked to it keeps the old bytes.
-    {"rmdir main.ani; echo old >main.ani; chown 65534:100 main.ani; chmod 2770 main.ani; ln "
+    {"rmdir main.ani; echo old >main.ani; chown 65534:100 main.ani; chmod 6770 main.ani; ln "
      "main.ani partner; chmod 777 .; setfacl -m u:9:r main.ani; setfattr -n user.note -v kept "
      "main.ani; setfattr -n user.empty main.ani; setfattr -n security.mkani -v x main.ani",
      true, "0||", fresh, true},
@@ -100,7 +100,7 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
                 getxattr("main.ani", "user.empty", kept, 0) +
                 getxattr("main.ani", "security.mkani", nullptr, 0) +
                 (getxattr("main.ani", "system.posix_acl_access", nullptr, 0) > 0),
-            (S_IFREG | 02770u) + 65534u + 100u + 4);
+            (S_IFREG | 06770u) + 65534u + 100u + 4);
   EXPECT_EQ(std::string(kept) + readFile("partner"), "keptold\n");
 }
 

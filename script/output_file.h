@@ -50,6 +50,7 @@ class DiskOutputFile : public OutputFile {
     kAccessList,
     kWrite,
     kClose,
+    kName,
     kRename,
     kReopen,
     kCut,

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "script/output_file.h"
 #include "util/platform.h"
@@ -151,20 +152,17 @@ bool DiskOutputFile::carryOver() {
 }
 
 bool DiskOutputFile::closeScratch(std::string* err) {
-  const int fd = static_cast<int>(file_.handle);
-  // Writing clears the set-user-ID and set-group-ID bits: they are given back.
-  int error = kept_ ? giveMode(fd, kept_->mode) : 0;
-  if (error == 0) error = fault(Step::kClose);
-  if (error != 0) {
-    *err = systemError(error);
-    return false;
-  }
-  // An unnamed file is named first: closing it would be the end of it.
-  if (!nameScratchFile(&file_, err)) return false;
-  const int status = ::close(fd);
-  file_.handle = ScratchFile::kClosed;
-  if (status != 0) *err = systemError(errno);
-  return status == 0;
+  // Writing clears the set-user-ID bit: it is given back, as this process gave it before. An
+  // unnamed file is named first: closing it would be the end of it.
+  if (kept_) giveMode(static_cast<int>(file_.handle), kept_->mode);
+  if (faulted(Step::kName, err) || !nameScratchFile(&file_, err)) return false;
+  const int error =
+      ::close(static_cast<int>(std::exchange(file_.handle, ScratchFile::kClosed))) == 0
+          ? fault(Step::kClose)
+          : errno;
+  if (error == 0) return true;
+  *err = systemError(error);
+  return false;
 }
 
 DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
@@ -179,10 +177,10 @@ DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
 }
 
 bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
-  const int fd = ::open(file->name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  file->handle = fd;
-  if (fd == -1) *err = systemError(errno);
-  return fd != -1;
+  file->handle = ::open(file->name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (file->handle != ScratchFile::kClosed) return true;
+  *err = systemError(errno);
+  return false;
 }
 
 bool DiskOutputFile::openInPlace(std::string* err) {

@@ -38,6 +38,7 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
       {{{Step::kRename, EXDEV}, {Step::kRemove, EPERM}},
        "in place: the new script was written in place, but its scratch file .mkani-"},
       {{{Step::kWrite, EIO}}, "old: Input/output error"},
+      {{{Step::kName, EEXIST}}, "old: File exists"},
       {{{Step::kClose, EIO}}, "old: Input/output error"},
       {{{Step::kCreate, EPERM}, {Step::kWrite, EIO}}, "in place: Input/output error"},
   };
