@@ -184,8 +184,7 @@ bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
 }
 
 bool DiskOutputFile::openInPlace(std::string* err) {
-  int fd = static_cast<int>(old_);
-  old_ = ScratchFile::kClosed;
+  int fd = static_cast<int>(std::exchange(old_, ScratchFile::kClosed));
   if (fd == -1) {  // none was there: this is the first script, unless one came meanwhile
     fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd == -1) {
@@ -207,27 +206,29 @@ bool DiskOutputFile::openInPlace(std::string* err) {
 
 bool DiskOutputFile::closeInPlace(std::string* err) {
   const int fd = static_cast<int>(file_.handle);
-  // Cut where the old script was longer (and only there: FAT through FUSE refuses the rest).
   struct stat st;
-  int error = fstat(fd, &st) == 0 ? fault(Step::kCut) : errno;
-  if (error == 0 && static_cast<uint64_t>(st.st_size) != written_ &&
-      ftruncate(fd, static_cast<off_t>(written_)) != 0) {
-    error = errno;
+  int error = fstat(fd, &st) == 0 ? 0 : errno;
+  // Cut where the old script was longer (and only there: FAT through FUSE refuses the rest).
+  if (error == 0 && static_cast<uint64_t>(st.st_size) != written_) {
+    error = ftruncate(fd, static_cast<off_t>(written_)) == 0 ? fault(Step::kCut) : errno;
   }
   // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
   // process may.
   if (kept_) giveMode(fd, kept_->mode);
-  file_.handle = ScratchFile::kClosed;
-  if (::close(fd) != 0 && error == 0) error = errno;
+  const int closed =
+      ::close(static_cast<int>(std::exchange(file_.handle, ScratchFile::kClosed))) == 0
+          ? fault(Step::kClose)
+          : errno;
+  if (error == 0) error = closed;
   held_ = false;
   releaseStops();
-  if (error != 0) *err = systemError(error);
-  return error == 0;
+  if (error == 0) return true;
+  *err = systemError(error);
+  return false;
 }
 
 void DiskOutputFile::closeOld() {
-  if (old_ != ScratchFile::kClosed) ::close(static_cast<int>(old_));
-  old_ = ScratchFile::kClosed;
+  ::close(static_cast<int>(std::exchange(old_, ScratchFile::kClosed)));  // none: EBADF
 }
 
 }  // namespace mkani

@@ -29,6 +29,7 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
       {{{Step::kCreate, EACCES}}, "in place"},
       {{{Step::kCreate, EDQUOT}}, "in place"},
       {{{Step::kCreate, ENOSPC}, {Step::kCut, EIO}}, "in place: Input/output error"},
+      {{{Step::kCreate, EACCES}, {Step::kClose, EBADF}}, "in place: Bad file descriptor"},
       {{{Step::kCreate, EIO}}, "old: Input/output error"},
       {{{Step::kRename, EXDEV}, {Step::kReopen, EIO}}, "old: Input/output error"},
       {{{Step::kOwner, EINVAL}}, root ? "in place" : "whole"},  // only root gives owners
