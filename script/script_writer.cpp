@@ -84,10 +84,6 @@ uint64_t scriptSize(uint64_t count, uint64_t nameBytes) {
 ScriptWriter::ScriptWriter(OutputFile* file, size_t bufferSize)
     : file_(file), size_(bufferSize), buffer_(new char[bufferSize]) {}
 
-ScriptWriter::~ScriptWriter() {
-  if (open_) file_->discard();
-}
-
 bool ScriptWriter::open(uint64_t count, uint64_t nameBytes, std::string* err) {
   open_ = file_->open(kFileName, scriptSize(count, nameBytes), &error_);
   if (!open_) failed_ = true;

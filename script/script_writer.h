@@ -21,7 +21,8 @@ uint64_t scriptSize(uint64_t count, uint64_t nameBytes);
 // Writes main.ani: the header and sound line, one line per picture, then the index list, the
 // string list and the trailer, every line ended by CR LF. Buffered; after the first failure
 // every call fails with the same reason and nothing more is written. The new script takes the
-// place of the old one only once it is whole.
+// place of the old one only once it is whole; one never closed is the file's to discard (the
+// file on disk does so when it goes).
 class ScriptWriter {
  public:
   static constexpr const char* kFileName = "main.ani";
@@ -29,7 +30,6 @@ class ScriptWriter {
 
   // Writes through `file`, buffering up to `bufferSize` bytes (at least 64).
   explicit ScriptWriter(OutputFile* file, size_t bufferSize = kBufferSize);
-  ~ScriptWriter();  // discards a script that was not closed
 
   // Opens the new main.ani in the current directory, with room for at most `count` pictures
   // whose names take at most `nameBytes`, and writes the header and sound line. Returns false
