@@ -107,7 +107,7 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, Name
       depth = chunk + 8;
       continue;
     }
-    depth = chunk;
+    // The bytes before depth are shared already.
     while (((differ << (8 * (depth - chunk))) >> 56) == 0) ++depth;
 
     const unsigned shift = 56 - 8 * static_cast<unsigned>(depth - chunk);
