@@ -228,7 +228,8 @@ bool DiskOutputFile::closeInPlace(std::string* err) {
 }
 
 void DiskOutputFile::closeOld() {
-  ::close(static_cast<int>(std::exchange(old_, ScratchFile::kClosed)));  // none: EBADF
+  const intptr_t old = std::exchange(old_, ScratchFile::kClosed);
+  if (old != ScratchFile::kClosed) ::close(static_cast<int>(old));
 }
 
 }  // namespace mkani
