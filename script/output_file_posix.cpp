@@ -47,7 +47,7 @@ bool keepsEveryName() {
   return statx(AT_FDCWD, ".", AT_STATX_SYNC_AS_STAT, 0, &st) == 0 &&
          (st.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
 #else
-  return false;
+  return false;  // no such flags to read here
 #endif
 }
 
