@@ -85,8 +85,7 @@ ScriptWriter::ScriptWriter(OutputFile* file, size_t bufferSize)
     : file_(file), size_(bufferSize), buffer_(new char[bufferSize]) {}
 
 bool ScriptWriter::open(uint64_t count, uint64_t nameBytes, std::string* err) {
-  open_ = file_->open(kFileName, scriptSize(count, nameBytes), &error_);
-  if (!open_) failed_ = true;
+  failed_ = !file_->open(kFileName, scriptSize(count, nameBytes), &error_);
   put(kHeader, sizeof kHeader - 1);
   return report(err);
 }
@@ -128,8 +127,6 @@ bool ScriptWriter::finish(uint64_t count, std::string* err) {
 }
 
 bool ScriptWriter::close(std::string* err) {
-  if (!open_) return report(err);
-  open_ = false;
   flush();
   if (failed_ || !file_->close(&error_)) {
     failed_ = true;

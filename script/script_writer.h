@@ -60,7 +60,6 @@ class ScriptWriter {
   size_t size_;  // of the buffer
   std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;
-  bool open_ = false;  // opened and not yet closed
   bool failed_ = false;
   std::string error_;
 };
