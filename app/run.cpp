@@ -44,7 +44,7 @@ std::string quoted(std::string_view name) {
       out += '\\';
       out += c;
     } else if (byte < 0x20 || byte == 0x7f) {
-      char hex[8];
+      char hex[5];  // \xHH
       std::snprintf(hex, sizeof hex, "\\x%02x", byte);
       out += hex;
     } else {
