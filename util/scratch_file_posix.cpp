@@ -24,7 +24,7 @@ volatile std::sig_atomic_t pending = 0;
 // process uses it now; a file left by an earlier run that had the same id is stepped over, never
 // touched) under which `make` creates or links it: `make` returns 0, or errno. Stops are held
 // from the call that makes the name on, so that a stop handler knows it. Returns false with the
-// reason in *err.
+// reason in *err and errno.
 template <typename Make>
 bool claimName(ScratchFile* file, Make make, std::string* err) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -39,11 +39,11 @@ bool claimName(ScratchFile* file, Make make, std::string* err) {
     }
     releaseStops();
     if (error != EEXIST) {
-      if (error != 0) *err = systemError(error);
+      if (error != 0) *err = systemError(errno = error);
       return error == 0;
     }
   }
-  *err = systemError(EEXIST);
+  *err = systemError(errno = EEXIST);
   return false;
 }
 
