@@ -55,7 +55,6 @@ bool DiskOutputFile::close(std::string* err) {
 bool DiskOutputFile::copyInPlace(std::string* err) {
   ScratchFile source = file_;
   file_ = ScratchFile();
-  size_ = written_;
   // From here on the old script is being overwritten.
   const bool started =
       !faulted(Step::kReopen, err) && reopenScratch(&source, err) && openInPlace(err);

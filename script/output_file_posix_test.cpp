@@ -90,8 +90,8 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   const int fd = open("limited", O_WRONLY | O_CREAT, 0600);
   std::string err;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const bool fits = writeAll(fd, fresh.data(), 100, &err);
-  const bool over = writeAll(fd, fresh.data() + 100, 60, &err);
+  const bool fits = writeAll(fd, fresh.data(), 149, &err);
+  const bool over = writeAll(fd, fresh.data() + 149, 10, &err);  // one byte goes
   setrlimit(RLIMIT_FSIZE, &was);
   EXPECT_EQ(std::to_string(fits) + std::to_string(over) + err + readFile("limited"),
             "10File too large" + fresh.substr(0, 150));
