@@ -75,6 +75,13 @@ int makeRoom(int fd, uint64_t size) {
   return size <= have + free ? 0 : ENOSPC;
 }
 
+// Closes `file`'s descriptor. Returns errno, else `injected`: what a test has the close fail with.
+int closeFile(ScratchFile* file, int injected) {
+  return ::close(static_cast<int>(std::exchange(file->handle, ScratchFile::kClosed))) == 0
+             ? injected
+             : errno;
+}
+
 // Gives the file `fd` the permission bits `mode` when it lacks them. Returns 0 or errno.
 int giveMode(int fd, int mode) {
   struct stat st;
@@ -156,10 +163,7 @@ bool DiskOutputFile::closeScratch(std::string* err) {
   // unnamed file is named first: closing it would be the end of it.
   if (kept_) giveMode(static_cast<int>(file_.handle), kept_->mode);
   if (faulted(Step::kName, err) || !nameScratchFile(&file_, err)) return false;
-  const int error =
-      ::close(static_cast<int>(std::exchange(file_.handle, ScratchFile::kClosed))) == 0
-          ? fault(Step::kClose)
-          : errno;
+  const int error = closeFile(&file_, fault(Step::kClose));
   if (error == 0) return true;
   *err = systemError(error);
   return false;
@@ -215,10 +219,7 @@ bool DiskOutputFile::closeInPlace(std::string* err) {
   // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
   // process may.
   if (kept_) giveMode(fd, kept_->mode);
-  const int closed =
-      ::close(static_cast<int>(std::exchange(file_.handle, ScratchFile::kClosed))) == 0
-          ? fault(Step::kClose)
-          : errno;
+  const int closed = closeFile(&file_, fault(Step::kClose));
   if (error == 0) error = closed;
   held_ = false;
   releaseStops();

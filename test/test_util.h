@@ -30,7 +30,6 @@ struct ScopedTempDir {
     do {
       path = (fs::temp_directory_path() / ("mkani-test-" + std::to_string(random()))).string();
     } while (!fs::create_directory(path));
-    previous = fs::current_path().string();
     fs::current_path(path);
   }
   ~ScopedTempDir() {
@@ -39,7 +38,7 @@ struct ScopedTempDir {
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);  // tests take some
     fs::remove_all(path, ignored);
   }
-  std::string path, previous;
+  std::string path, previous = fs::current_path().string();
 };
 
 // Creates or replaces the file `name` with `contents`.
