@@ -70,6 +70,15 @@ const char* const* answer(int argc, char** argv, size_t* count) {
   return kVersion;
 }
 
+// Prints `line` on standard output. Returns false, having said why on standard error, when it
+// cannot.
+bool printed(Console* console, std::string_view line) {
+  std::string err;
+  if (console->printLine(line, &err)) return true;
+  console->errorLine(kProgram + "cannot write to standard output: " + err);
+  return false;
+}
+
 int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
   DiskRunStore runs;
   PictureSearch search(dir, &runs);
@@ -108,12 +117,7 @@ int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
       return kExitFailed;
     }
     if (failed) return kExitFailed;  // there were pictures, none of them writable
-    std::string outputError;
-    if (!console->printLine(kNoPicturesMessage, &outputError)) {
-      console->errorLine(kProgram + "cannot write to standard output: " + outputError);
-      return kExitFailed;
-    }
-    return kExitNoPictures;
+    return printed(console, kNoPicturesMessage) ? kExitNoPictures : kExitFailed;
   }
 
   ScriptWriter script(file);
@@ -166,12 +170,8 @@ int run(int argc, char** argv) {
   }
   size_t count;
   const char* const* lines = answer(argc, argv, &count);
-  std::string err;
   for (size_t i = 0; i < count; ++i) {
-    if (!console.printLine(lines[i], &err)) {
-      console.errorLine(kProgram + "cannot write to standard output: " + err);
-      return kExitFailed;
-    }
+    if (!printed(&console, lines[i])) return kExitFailed;
   }
   if (count != 0) return kExitWritten;
   DiskDirectorySource dir;
