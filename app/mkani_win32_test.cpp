@@ -35,7 +35,7 @@ TEST(MkaniWin32Test, EveryNameIsListedInAnyFolderBesideAnotherRunOrReportedInAny
     EXPECT_EQ(runTool(), "0||");
     EXPECT_EQ(runTool(), "0||");
     // Every name is listed: the long one or, outside the ANSI code page, its short 8.3 one.
-    EXPECT_EQ(pictureCount(readFile("main.ani")), 5);
+    EXPECT_NE(readFile("main.ani").find("\t\t;4 \r\n\r\nEOJ"), std::string::npos);
     EXPECT_EQ(entryCount(".mkani-"), 0);
     std::filesystem::current_path(base);
   }

@@ -90,13 +90,6 @@ inline std::string writeScript(const std::vector<std::string>& names, OutputFile
   return err;
 }
 
-// Returns how many picture lines the script `text` holds.
-inline long pictureCount(const std::string& text) {
-  long count = 0;
-  for (size_t at = 0; (at = text.find("\t\t;", at)) != std::string::npos; ++at) ++count;
-  return count;
-}
-
 // The line end of the executable's standard output and error on this platform.
 extern const char kLineEnd[];
 
