@@ -35,7 +35,6 @@ bool DiskOutputFile::open(const char* path, uint64_t size, std::string* err) {
 
 bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
   if (faulted(Step::kWrite, err)) return false;
-  written_ += size;
   return writeAll(file_.handle, data, size, err);
 }
 

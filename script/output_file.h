@@ -108,7 +108,6 @@ class DiskOutputFile : public OutputFile {
 
   std::string path_;
   uint64_t size_;                        // room to make: set by open
-  uint64_t written_ = 0;                 // bytes written to file_
   ScratchFile file_;                     // the new file: a scratch file, or `path` itself in place
   intptr_t old_ = ScratchFile::kClosed;  // the old file, open for writing
   // What the old file had, when there was one: permission bits, and owner and group where the

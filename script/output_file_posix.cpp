@@ -198,7 +198,6 @@ bool DiskOutputFile::openInPlace(std::string* err) {
   }
   file_.handle = fd;
   inPlace_ = true;
-  written_ = 0;
   if (const int error = makeRoom(fd, size_)) {
     *err = systemError(error);
     return false;
@@ -210,12 +209,11 @@ bool DiskOutputFile::openInPlace(std::string* err) {
 
 bool DiskOutputFile::closeInPlace(std::string* err) {
   const int fd = static_cast<int>(file_.handle);
+  const off_t end = lseek(fd, 0, SEEK_CUR);  // the end of what was written; -1 fails the cut
   struct stat st;
   int error = fstat(fd, &st) == 0 ? 0 : errno;
   // Cut where the old script was longer (and only there: FAT through FUSE refuses the rest).
-  if (error == 0 && static_cast<uint64_t>(st.st_size) != written_) {
-    error = ftruncate(fd, static_cast<off_t>(written_)) == 0 ? fault(Step::kCut) : errno;
-  }
+  if (error == 0 && st.st_size != end) error = ftruncate(fd, end) == 0 ? fault(Step::kCut) : errno;
   // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
   // process may.
   if (kept_) giveMode(fd, kept_->mode);

@@ -29,13 +29,11 @@ bool refusedHere(DWORD error) {
          error == ERROR_HANDLE_DISK_FULL || error == ERROR_GEN_FAILURE;
 }
 
-// Cuts `file` to `size` bytes when it is longer. Returns 0 or the error.
-DWORD cutTo(HANDLE file, uint64_t size) {
-  LARGE_INTEGER have, at;
-  at.QuadPart = static_cast<LONGLONG>(size);
-  const bool cut = GetFileSizeEx(file, &have) &&
-                   (have.QuadPart <= at.QuadPart ||
-                    (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file)));
+// Cuts `file` where it was last written when it is longer. Returns 0 or the error.
+DWORD cutHere(HANDLE file) {
+  LARGE_INTEGER have, at, none = {};
+  const bool cut = GetFileSizeEx(file, &have) && SetFilePointerEx(file, none, &at, FILE_CURRENT) &&
+                   (have.QuadPart <= at.QuadPart || SetEndOfFile(file));
   return cut ? 0 : GetLastError();
 }
 
@@ -181,7 +179,6 @@ bool DiskOutputFile::openInPlace(std::string* err) {
   }
   file_.handle = reinterpret_cast<intptr_t>(file);
   inPlace_ = true;
-  written_ = 0;
   if (const DWORD error = roomFor(file, size_)) {
     *err = systemError(error);
     return false;
@@ -194,7 +191,7 @@ bool DiskOutputFile::openInPlace(std::string* err) {
 bool DiskOutputFile::closeInPlace(std::string* err) {
   const HANDLE file = reinterpret_cast<HANDLE>(file_.handle);
   DWORD error = static_cast<DWORD>(fault(Step::kCut));
-  if (error == 0) error = cutTo(file, written_);
+  if (error == 0) error = cutHere(file);
   file_.handle = ScratchFile::kClosed;
   if (!CloseHandle(file) && error == 0) error = GetLastError();
   held_ = false;
