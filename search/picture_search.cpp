@@ -82,6 +82,10 @@ bool PictureSearch::readPass() {
     unwritableCount_ = 0;
     matches_ = matchBytes_ = 0;
   }
+  // Returns true for a name that this pass leaves for a later one: from the cutoff up.
+  const auto later = [this](std::string_view name) {
+    return !cutoff_.empty() && compareNames(name, cutoff_) >= 0;
+  };
   std::string_view name;
   DirectorySource::Status status;
   bool spillFailed = false;
@@ -98,21 +102,19 @@ bool PictureSearch::readPass() {
     } else if (compareNames(name, last_) <= 0) {
       continue;
     }
-    if (!cutoff_.empty() && compareNames(name, cutoff_) >= 0) {
-      more_ = true;
-    } else if (add(name, false)) {
-    } else if (canSpill_) {
+    if (later(name) || add(name, false)) continue;
+    // The batch is full: set it aside, or keep its smaller half (a batch of fewer than two names
+    // cannot be split), and add the name past the budget if need be.
+    if (canSpill_) {
       if (!spill()) {
         spillFailed = true;
         break;
       }
-      add(name, true);
-    } else if (count_ < 2) {
-      add(name, true);  // a batch of fewer names cannot be split
-    } else {
+    } else if (count_ >= 2) {
       prune();
-      if (compareNames(name, cutoff_) < 0) add(name, true);
+      if (later(name)) continue;
     }
+    add(name, true);
   }
   bool ok = status == DirectorySource::kEnd;
   std::string closeReason;

@@ -65,13 +65,13 @@ Names manyNames(size_t count) {
 }
 
 TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInOrderAndFailuresYieldWhatWasReadThenFail) {
-  // A store that works, or fails at its second run or its first (as one that cannot be made
-  // does): batches listed again then.
+  // A store that works, or fails once runs were set aside or at its first write (as one that
+  // cannot be made does): batches listed again then.
   // A folder that fits, to the byte, is listed once and sets nothing aside.
   const Names names = manyNames(600);
   size_t need = 0;  // for every picture listed, its name and its reference
   for (const std::string& name : names) need += pictures({name}).size() * (name.size() + 16);
-  for (int failAppendAt : {-1, 1, 0}) {
+  for (int failAppendAt : {-1, 6, 0}) {
     for (size_t budget : {size_t{1}, size_t{60}, size_t{500}, size_t{5000}, need}) {
       FakeDirectory dir(names);
       FakeRunStore runs;
@@ -83,11 +83,13 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInOrderAndFailuresYieldWhatWas
       const std::string way = need <= budget ? "" : failAppendAt == -1 ? "runs" : "batches";
       EXPECT_EQ(listing.how, way + " " + std::to_string(need) + " ?.jpg 1");
       EXPECT_EQ(listing.end + runs.bytes + (dir.isOpen ? "open" : ""), "");
+      EXPECT_EQ(runs.removes, way == "batches" ? 2 : 1);  // a store that failed at once, too
     }
   }
-  // A name longer than half the budget comes to a batch of one name: the batch is split.
-  FakeDirectory few({".jpg", "a.jpg", std::string(40, 'n') + ".jpg"});
-  EXPECT_EQ(searchAll(&few, nullptr, 82).names, pictures(few.names));
+  // A name longer than half the budget comes to a batch of two names: the batch is split, and
+  // the name, below the cutoff, goes into it past the budget; a second pass lists the rest.
+  FakeDirectory few({".jpg", "b.jpg", "a" + std::string(40, 'n') + ".jpg"});
+  EXPECT_TRUE(searchAll(&few, nullptr, 82).names == pictures(few.names) && few.passes == 2);
   // On disk: the folder's names, and runs in a scratch file that no listing shows and that goes
   // with the search.
   ScopedTempDir temp;
@@ -110,8 +112,7 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInOrderAndFailuresYieldWhatWas
       {-1, -1, false, 1, "cannot read back the names set aside: No space left on device"},
   };
   for (const auto& [openAt, readAt, failClose, storeReadAt, error] : cases) {
-    const Names names = manyNames(200);
-    FakeDirectory dir(names);
+    FakeDirectory dir(manyNames(200));
     dir.failOpenAtPass = openAt;
     dir.failReadAtPass = readAt;
     dir.failReadAfter = 120;

@@ -137,11 +137,11 @@ struct FakeRunStore : RunStore {
     *got = std::min<size_t>(size, bytes.size() - at);
     return std::memcpy(data, bytes.data() + at, *got), true;
   }
-  void remove() override { bytes.clear(); }
+  void remove() override { bytes.clear(), ++removes; }
   bool fail(std::string* err) { return *err = "No space left on device", false; }
 
   std::string bytes;
-  int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0;  // calls count from 0
+  int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0, removes = 0;  // from 0
 };
 
 // The script's file on disk, whose calls fail at the steps `faults` names, each with its error
