@@ -97,10 +97,11 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, Name
       for (size_t i = 0; i < count; ++i) refs[i].key = chunkAt(arena, refs[i], depth);
     }
     // Skip at once the bytes of this chunk that every name shares.
+    const uint64_t first = refs[0].key;
     uint64_t differ = 0;
-    for (size_t i = 1; i < count; ++i) differ |= refs[i].key ^ refs[0].key;
+    for (size_t i = 1; i < count; ++i) differ |= refs[i].key ^ first;
     if (differ == 0) {
-      if ((refs[0].key & 0xFF) == 0) {  // all ended within the chunk, at one length
+      if ((first & 0xFF) == 0) {  // all ended within the chunk, at one length
         sortRaw(refs, count, arena);
         return;
       }
@@ -134,9 +135,10 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, Name
       }
     }
 
-    sortRaw(refs, size[0], arena);
-    const unsigned largest = static_cast<unsigned>(std::max_element(size + 1, size + 256) - size);
-    for (unsigned b = 1; b < 256; ++b) {
+    // Bucket 0 holds the names that ended here: its call finds them tied and orders them by raw
+    // bytes.
+    const unsigned largest = static_cast<unsigned>(std::max_element(size, size + 256) - size);
+    for (unsigned b = 0; b < 256; ++b) {
       if (b != largest) sortFrom(refs + start[b], size[b], arena, depth + 1, scratch);
     }
     refs += start[largest];
