@@ -55,8 +55,7 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   ScratchFile source = file_;
   file_ = ScratchFile();
   // From here on the old script is being overwritten.
-  const bool started =
-      !faulted(Step::kReopen, err) && reopenScratch(&source, err) && openInPlace(err);
+  const bool started = reopenScratch(&source, err) && openInPlace(err);
   bool ok = started;
   std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
   size_t got = 1;

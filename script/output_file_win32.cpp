@@ -160,9 +160,12 @@ DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
 }
 
 bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
-  const HANDLE handle = openShared(wholePath(file->name), GENERIC_READ, OPEN_EXISTING);
+  const DWORD injected = static_cast<DWORD>(fault(Step::kReopen));  // a test's, for the call's
+  const HANDLE handle = injected == 0
+                            ? openShared(wholePath(file->name), GENERIC_READ, OPEN_EXISTING)
+                            : INVALID_HANDLE_VALUE;
   if (handle == INVALID_HANDLE_VALUE) {
-    *err = systemError(GetLastError());
+    *err = systemError(injected != 0 ? injected : GetLastError());
     return false;
   }
   file->handle = reinterpret_cast<intptr_t>(handle);

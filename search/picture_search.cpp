@@ -218,7 +218,6 @@ void PictureSearch::prune() {
 
 void PictureSearch::startMerge() {
   const size_t each = std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax);
-  heap_.clear();
   for (size_t i = 0; i < runs_.size(); ++i) {
     runs_[i].buffer.reset(new char[each]);
     runs_[i].size = each;
