@@ -170,18 +170,20 @@ bool PictureSearch::spill() {
   buffer.reserve(size);
   Run run;
   run.at = run.end = runs_.empty() ? 0 : runs_.back().end;
-  for (size_t i = 0; i <= count_; ++i) {
-    const size_t length = i < count_ ? refs[i].length : 0;
-    if (i == count_ || buffer.size() + kLengthBytes + length > size) {
-      if (!store_->append(buffer.data(), buffer.size(), &ignored)) return false;
-      run.end += buffer.size();
-      buffer.clear();
-    }
-    if (i == count_) break;
+  const auto flush = [&] {
+    if (!store_->append(buffer.data(), buffer.size(), &ignored)) return false;
+    run.end += buffer.size();
+    buffer.clear();
+    return true;
+  };
+  for (size_t i = 0; i < count_; ++i) {
+    const size_t length = refs[i].length;
+    if (buffer.size() + kLengthBytes + length > size && !flush()) return false;
     buffer += static_cast<char>(length & 0xFF);
     buffer += static_cast<char>(length >> 8);
     buffer.append(block_.get() + refs[i].offset, length);
   }
+  if (!flush()) return false;
   runs_.push_back(std::move(run));
   used_ = count_ = 0;
   return true;
@@ -237,19 +239,19 @@ void PictureSearch::startMerge() {
 
 bool PictureSearch::advance(Run* run) {
   const unsigned char* at;
-  size_t length;
+  size_t need;  // the next name's bytes with its length's, or the length's until it is read
   for (;;) {
     const size_t have = run->filled - run->pos;
     at = reinterpret_cast<unsigned char*>(run->buffer.get() + run->pos);
-    length = have >= kLengthBytes ? at[0] + (size_t{at[1]} << 8) : 0;
-    if (have >= kLengthBytes + length) break;
+    need = have < kLengthBytes ? kLengthBytes : kLengthBytes + at[0] + (size_t{at[1]} << 8);
+    if (have >= need) break;
     if (have == 0 && run->at == run->end) {
       run->name = {};
       return true;
     }
     // Keep what is left at the front, with room for the whole name, and read on.
-    if (kLengthBytes + length > run->size) {
-      run->size = kLengthBytes + length;
+    if (need > run->size) {
+      run->size = need;
       std::unique_ptr<char[]> bigger(new char[run->size]);
       std::memcpy(bigger.get(), at, have);
       run->buffer.swap(bigger);
@@ -273,8 +275,9 @@ bool PictureSearch::advance(Run* run) {
     run->at += got;
     run->filled += got;
   }
-  run->name = std::string_view(reinterpret_cast<const char*>(at) + kLengthBytes, length);
-  run->pos += kLengthBytes + length;
+  run->name =
+      std::string_view(reinterpret_cast<const char*>(at) + kLengthBytes, need - kLengthBytes);
+  run->pos += need;
   return true;
 }
 
