@@ -32,8 +32,7 @@ TEST(MkaniWin32Test, EveryNameIsListedInAnyFolderBesideAnotherRunOrReportedInAny
     int content = 0;
     for (const wchar_t* name : {L"日本.jpg", L"Ωmega.JPG", L"Omega.JPG", L"café.jpg", L"Ä.jpg"})
       std::ofstream(std::filesystem::path(name)) << content++;
-    EXPECT_EQ(runTool(), "0||");
-    EXPECT_EQ(runTool(), "0||");
+    EXPECT_EQ(runTool() + runTool(), "0||0||");
     // Every name is listed: the long one or, outside the ANSI code page, its short 8.3 one.
     EXPECT_NE(readFile("main.ani").find("\t\t;4 \r\n\r\nEOJ"), std::string::npos);
     EXPECT_EQ(entryCount(".mkani-"), 0);

@@ -23,6 +23,8 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   const std::vector<std::string> names = {"a.jpg", "b.jpg"};
   const std::string fresh = expectedScript(names), old(400, 'o');  // longer than the new one
   const bool root = geteuid() == 0;
+  const int lowest = dup(0);  // the lowest free descriptor, once closed
+  close(lowest);
   // The way taken, then what the run ends in: the new script, else the old one and the reason.
   const std::pair<std::map<Step, int>, std::string> cases[] = {
       {{}, "whole"},
@@ -63,7 +65,13 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
               0640u + (root ? 65534 : geteuid()) + faults.count(Step::kRemove));
     std::system("rm -f .mkani-*");
   }
-  // Stops held for a rewrite in place are released once, whatever the end; holds nest.
+  // Nothing is left open: not the old script after a whole replacement, nor a store of runs.
+  std::string err;
+  DiskRunStore().create(&err);
+  EXPECT_EQ(fcntl(lowest, F_GETFD), -1);
+  // Stops held for a rewrite in place are released once, whatever the end, also by a file given
+  // up unclosed; holds nest.
+  FaultyFile({{Step::kCreate, EACCES}}).open("main.ani", 9, &err);
   sigset_t set;
   holdStops(), holdStops(), releaseStops(), sigprocmask(SIG_BLOCK, nullptr, &set);
   const int held = sigismember(&set, SIGTERM);
@@ -88,7 +96,6 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
   const struct rlimit limit = {150, was.rlim_max};
   const int fd = open("limited", O_WRONLY | O_CREAT, 0600);
-  std::string err;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const bool fits = writeAll(fd, fresh.data(), 149, &err);
   const bool over = writeAll(fd, fresh.data() + 149, 10, &err);  // one byte goes

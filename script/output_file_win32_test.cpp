@@ -29,8 +29,8 @@ TEST(OutputFileWin32Test, WhenReplaceFileWFailsHalfWayMovesTheNewScriptInOrKeeps
     HalfReplaced file;
     file.later = later;
     const std::string err = writeScript({"a.jpg"}, &file);
-    const size_t kept = err.find(".mkani-");
-    EXPECT_EQ(readFile(later == 0 ? "main.ani" : err.substr(kept)) + std::to_string(entryCount()),
+    EXPECT_EQ(readFile(later == 0 ? "main.ani" : err.substr(err.find(".mkani-"))) +
+                  std::to_string(entryCount()),
               fresh + "1");
   }
 }

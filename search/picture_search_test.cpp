@@ -85,6 +85,9 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInOrderAndFailuresYieldWhatWas
       EXPECT_EQ(listing.end + runs.bytes + (dir.isOpen ? "open" : ""), "");
       EXPECT_EQ(runs.removes, way == "batches" ? 2 : 1);  // a store that failed at once, too
       EXPECT_TRUE(budget != 5000 || runs.appends < 50) << runs.appends;  // in 625-byte writes
+      // Each batch after the split holds between half the budget and the budget.
+      EXPECT_TRUE(way != "batches" || budget < 500 ||
+                  (dir.passes * budget >= need && dir.passes * budget <= 2 * (need + budget)));
     }
   }
   // A name longer than half the budget comes to a batch of two names: the batch is split, and

@@ -18,8 +18,7 @@ std::string runTool(const std::string& args) {
       ("\"\"" MKANI_EXE "\" " + args + " >\"" + out + "1\" 2>\"" + out + "2\" <NUL\"").c_str());
   const std::string run =
       std::to_string(status) + "|" + readFile(out + "1") + "|" + readFile(out + "2");
-  std::filesystem::remove(out + "1");
-  std::filesystem::remove(out + "2");
+  for (const char* stream : {"1", "2"}) std::filesystem::remove(out + stream);
   return run;
 }
 
