@@ -66,8 +66,7 @@ int makeRoom(int fd, uint64_t size) {
   struct stat st;
   struct statvfs fs;
   // Where nothing is known, write and see.
-  if (fstat(fd, &st) != 0) return 0;
-  if (fstatvfs(fd, &fs) != 0) return 0;
+  if (fstat(fd, &st) != 0 || fstatvfs(fd, &fs) != 0) return 0;
   // What the file holds and has room for: some file systems (FAT through FUSE) give an empty
   // file a block, others leave holes.
   const uint64_t have = std::min<uint64_t>(st.st_size, st.st_blocks * 512);
