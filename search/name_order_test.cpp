@@ -44,8 +44,7 @@ TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
     sortNames(refs.data(), refs.size(), arena.data());
     std::vector<std::string> got;  // in the order sortNames gives
     for (const NameRef& ref : refs) got.emplace_back(nameAt(arena.data(), ref));
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return compareNames(a, b) < 0; });
+    std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return compareNames(a, b) < 0; });
     ASSERT_EQ(got, names) << count << " names";
     EXPECT_TRUE(count != 19 || got == ordered);  // the rule itself
   }

@@ -130,6 +130,7 @@ struct FakeDirectory : DirectorySource {
 struct FakeRunStore : RunStore {
   bool create(std::string* /*err*/) override { return true; }
   bool append(const char* data, size_t size, std::string* err) override {
+    largest = std::max<int>(largest, size);
     return appends++ == failAppendAt ? fail(err) : (bytes.append(data, size), true);
   }
   bool read(uint64_t at, char* data, size_t size, size_t* got, std::string* err) override {
@@ -141,7 +142,8 @@ struct FakeRunStore : RunStore {
   bool fail(std::string* err) { return *err = "No space left on device", false; }
 
   std::string bytes;
-  int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0, removes = 0;  // from 0
+  // Counted from 0; the largest append's size.
+  int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0, removes = 0, largest = 0;
 };
 
 // The script's file on disk, whose calls fail at the steps `faults` names, each with its error
