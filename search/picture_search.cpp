@@ -75,13 +75,6 @@ bool PictureSearch::readPass() {
     error_ = "cannot read the current directory: " + reason;
     return false;
   }
-  // A pass over the whole listing, the first or the one after runs failed, notes what it
-  // cannot yield.
-  if (last_.empty()) {
-    unwritable_.clear();
-    unwritableCount_ = 0;
-    matches_ = matchBytes_ = 0;
-  }
   // Returns true for a name that this pass leaves for a later one: from the cutoff up.
   const auto later = [this](std::string_view name) {
     return !cutoff_.empty() && compareNames(name, cutoff_) >= 0;
@@ -92,6 +85,7 @@ bool PictureSearch::readPass() {
   while ((status = dir_->read(&name, &reason)) == DirectorySource::kName ||
          status == DirectorySource::kUnwritable) {
     if (!pattern_.matches(name)) continue;
+    // The first pass, which sees the whole listing, counts what it cannot yield and the matches.
     if (status == DirectorySource::kUnwritable) {
       if (last_.empty() && unwritableCount_++ < kMostUnwritable) unwritable_.emplace_back(name);
       continue;
@@ -124,10 +118,13 @@ bool PictureSearch::readPass() {
   }
   if (!ok) error_ = "cannot read the current directory: " + reason;
   if (spillFailed) {
-    // No runs then: list again, in batches.
+    // No runs then: list again, in batches, counting afresh.
     store_->remove();
     runs_.clear();
     canSpill_ = false;
+    unwritable_.clear();
+    unwritableCount_ = 0;
+    matches_ = matchBytes_ = 0;
     return readPass();
   }
   sortNames(refs(), count_, block_.get());
