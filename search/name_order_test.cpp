@@ -37,10 +37,8 @@ TEST(NameOrderTest, FoldsAsciiLettersAndBreaksTiesOnRawBytesInCompareAndSort) {
     if (count == 70001) names[1] = "_";       // the second in line unlike every other name
     std::string arena;
     std::vector<NameRef> refs;
-    for (const std::string& name : names) {
-      refs.push_back({0, static_cast<uint32_t>(arena.size()), static_cast<uint32_t>(name.size())});
-      arena += name;
-    }
+    for (const std::string& name : names)
+      refs.push_back({0, uint32_t(arena.size()), uint32_t(name.size())}), arena += name;
     sortNames(refs.data(), refs.size(), arena.data());
     std::vector<std::string> got;  // in the order sortNames gives
     for (const NameRef& ref : refs) got.emplace_back(nameAt(arena.data(), ref));

@@ -122,7 +122,7 @@ struct FakeDirectory : DirectorySource {
 
   std::vector<std::string> names;
   int failOpenAtPass = -1, failReadAtPass = -1, passes = 0;  // passes count from 0
-  size_t failReadAfter = 0, read_ = 0;  // names read in that pass before it fails; in this one
+  size_t failReadAfter = 120, read_ = 0;  // names read in that pass before it fails; in this one
   bool failClose = false, isOpen = false;
 };
 
