@@ -85,7 +85,8 @@ bool PictureSearch::readPass() {
   while ((status = dir_->read(&name, &reason)) == DirectorySource::kName ||
          status == DirectorySource::kUnwritable) {
     if (!pattern_.matches(name)) continue;
-    // The first pass, which sees the whole listing, counts what it cannot yield and the matches.
+    // A pass over the whole listing (the first, or the one after runs failed) counts what it
+    // cannot yield, and the matches.
     if (status == DirectorySource::kUnwritable) {
       if (last_.empty() && unwritableCount_++ < kMostUnwritable) unwritable_.emplace_back(name);
       continue;
