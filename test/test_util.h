@@ -142,7 +142,7 @@ struct FakeRunStore : RunStore {
   bool fail(std::string* err) { return *err = "No space left on device", false; }
 
   std::string bytes;
-  // Counted from 0; the largest append's size.
+  // Calls counted from 0, and the size of the largest append.
   int failAppendAt = -1, failReadAt = -1, appends = 0, reads = 0, removes = 0, largest = 0;
 };
 
