@@ -56,7 +56,7 @@ bool prepareProcess() {
   struct sigaction onStop = {};
   onStop.sa_handler = stop;
   sigfillset(&onStop.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     struct sigaction was;
     // A signal the caller ignores (nohup) stays ignored.
     if (sigaction(signal, nullptr, &was) != 0 ||

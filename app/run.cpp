@@ -175,7 +175,8 @@ int run(int argc, char** argv) {
   }
   if (count != 0) return kExitWritten;
   DiskDirectorySource dir;
-  DiskOutputFile script;
+  DiskOutputFile script(
+      [&console](const std::string& line) { console.errorLine(kProgram + line); });
   return run(&dir, &script, &console);
 }
 

@@ -6,12 +6,13 @@ set(allowed
   KERNEL32.dll:ExitProcess KERNEL32.dll:FindClose KERNEL32.dll:FindFirstFileW
   KERNEL32.dll:FindNextFileW KERNEL32.dll:FormatMessageA KERNEL32.dll:FreeLibrary
   KERNEL32.dll:GetACP KERNEL32.dll:GetCurrentProcessId KERNEL32.dll:GetCurrentThreadId
-  KERNEL32.dll:GetDiskFreeSpaceExW KERNEL32.dll:GetFileAttributesW KERNEL32.dll:GetFileSizeEx
+  KERNEL32.dll:GetDiskFreeSpaceExW KERNEL32.dll:GetFileAttributesW KERNEL32.dll:GetFileInformationByHandle
+  KERNEL32.dll:GetFileSizeEx
   KERNEL32.dll:GetFileType KERNEL32.dll:GetFullPathNameW KERNEL32.dll:GetLastError
   KERNEL32.dll:GetModuleHandleA KERNEL32.dll:GetModuleHandleW KERNEL32.dll:GetProcAddress
   KERNEL32.dll:GetStartupInfoA KERNEL32.dll:GetStdHandle KERNEL32.dll:InitializeCriticalSection
   KERNEL32.dll:IsDBCSLeadByteEx KERNEL32.dll:LeaveCriticalSection KERNEL32.dll:LoadLibraryA
-  KERNEL32.dll:LoadLibraryW KERNEL32.dll:MoveFileExW KERNEL32.dll:MultiByteToWideChar
+  KERNEL32.dll:LoadLibraryW KERNEL32.dll:LockFileEx KERNEL32.dll:MoveFileExW KERNEL32.dll:MultiByteToWideChar
   KERNEL32.dll:ReadFile KERNEL32.dll:ReleaseSemaphore KERNEL32.dll:ReplaceFileW
   KERNEL32.dll:SetConsoleCtrlHandler KERNEL32.dll:SetEndOfFile KERNEL32.dll:SetFileAttributesW
   KERNEL32.dll:SetFilePointerEx KERNEL32.dll:SetLastError KERNEL32.dll:SetUnhandledExceptionFilter

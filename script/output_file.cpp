@@ -39,7 +39,11 @@ bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
 }
 
 bool DiskOutputFile::close(std::string* err) {
-  if (inPlace_) return closeInPlace(err);
+  if (inPlace_) {
+    if (!closeInPlace(err)) return false;
+    created_.reset();  // whole now: it stays
+    return true;
+  }
   if (!closeScratch(err)) return false;
   const Outcome renamed = rename(err);
   if (renamed != Outcome::kRefused) {
@@ -54,21 +58,21 @@ bool DiskOutputFile::close(std::string* err) {
 bool DiskOutputFile::copyInPlace(std::string* err) {
   ScratchFile source = file_;
   file_ = ScratchFile();
-  // From here on the old script is being overwritten.
-  const bool started = reopenScratch(&source, err) && openInPlace(err);
-  bool ok = started;
+  bool ok = reopenScratch(&source, err) && openInPlace(err);
   std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
   size_t got = 1;
   for (uint64_t at = 0; ok && got > 0; at += got) {
     ok = readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, err) &&
          write(buffer.get(), got, err);
   }
-  ok = ok && closeInPlace(err);
-  // A copy cut short has damaged the old script: the new one stays, named. Else the scratch
-  // file goes.
+  // A copy cut short after its first byte has damaged the old script: the new one stays, named.
+  // Else the scratch file goes.
+  const bool damaged = (ok && !closeInPlace(err)) || (!ok && inPlace_ && touched());
+  ok = ok && !damaged;
+  if (ok) created_.reset();
   const std::string name = source.name;
   int injected = -1;  // the file stays
-  if (!ok && started) {
+  if (damaged) {
     *err += "; the new script is kept in " + name;
   } else {
     injected = fault(Step::kRemove);
@@ -84,6 +88,23 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   return ok;
 }
 
+bool DiskOutputFile::openInPlace(std::string* err) {
+  if (!openRewrite(err)) return false;
+  inPlace_ = true;
+  // Two runs rewriting one script in place would mix their bytes: the second waits.
+  if (!lockRewrite(false)) {
+    if (notice_) notice_("waiting for another run to finish writing " + path_);
+    lockRewrite(true);
+  }
+  if (const int error = roomInPlace()) {
+    *err = systemError(static_cast<unsigned>(error));
+    return false;
+  }
+  holdStops();
+  held_ = true;
+  return true;
+}
+
 bool DiskOutputFile::faulted(Step step, std::string* err) {
   const int error = fault(step);
   if (error != 0) *err = systemError(error);
@@ -97,6 +118,8 @@ void DiskOutputFile::discard() {
   }
   removeScratchFile(&file_);
   closeOld();
+  if (created_) removeCreated();
+  created_.reset();
 }
 
 }  // namespace mkani

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "util/scratch_file.h"
 
@@ -36,10 +38,11 @@ class OutputFile {
 // The file on disk. The new file is a scratch file beside `path`, given what the old one had
 // (owner, group, permission bits, access list and other extended attributes), then renamed over
 // it. Where the folder refuses any of that for a reason that writing `path` does not share
-// (no new file allowed, no inode or room for a second copy, an owner or access list that cannot
-// be given, a rename refused, a folder that keeps every name it holds), `path` itself is
-// rewritten in place instead, as far as room is made for it first, with stop requests held back
-// until it is whole.
+// (no new file allowed, no inode or room for a second copy, an owner, access list or other
+// attribute that cannot be given, a rename refused, a folder that keeps every name it holds, or
+// may), `path` itself is rewritten in place instead, as far as room is made for it first, locked
+// against other runs rewriting it, with stop requests held back until it is whole. A `path`
+// that a failed run created is removed again.
 class DiskOutputFile : public OutputFile {
  public:
   // The platform calls that a test can have fail.
@@ -48,16 +51,24 @@ class DiskOutputFile : public OutputFile {
     kOwner,
     kMode,
     kAccessList,
+    kListAttributes,
+    kReadAttribute,
+    kWriteAttribute,
+    kFolderFlags,
     kWrite,
     kClose,
     kName,
     kRename,
     kReopen,
+    kRoom,
+    kLock,
     kCut,
     kRemove
   };
 
-  DiskOutputFile() = default;
+  // `notice` is given a line for the user while the file waits for another run, if it must.
+  explicit DiskOutputFile(std::function<void(const std::string&)> notice = {})
+      : notice_(std::move(notice)) {}
   ~DiskOutputFile() override;  // discards a file not yet in place
   DiskOutputFile(const DiskOutputFile&) = delete;
   DiskOutputFile& operator=(const DiskOutputFile&) = delete;
@@ -93,8 +104,23 @@ class DiskOutputFile : public OutputFile {
   Outcome rename(std::string* err);
   // Opens the closed scratch file `file` again, for reading.
   bool reopenScratch(ScratchFile* file, std::string* err);
-  // Opens `path` for rewriting in place, creating it when missing, with room for size_ bytes.
+  // Opens `path` for rewriting in place, locked and with room for size_ bytes.
   bool openInPlace(std::string* err);
+  // Opens the old file for writing, or creates `path` (noting created_) when there is none and
+  // the folder has room for size_ bytes.
+  bool openRewrite(std::string* err);
+  // Locks the file open in place against other runs' rewrites, waiting for one when `wait`.
+  // Returns false only when another run holds it and `wait` is false; where the file system
+  // keeps no locks, true.
+  bool lockRewrite(bool wait);
+  // Returns 0, or the error code of a file size limit or a disk too small for size_ bytes in
+  // the file open in place.
+  int roomInPlace();
+  // Returns true when the file open in place may no longer hold what it held: a byte was
+  // written, or that cannot be told.
+  bool touched();
+  // Removes `path` when it is still the file that this run created.
+  void removeCreated();
   // Cuts `path` to what was written and closes it.
   bool closeInPlace(std::string* err);
 
@@ -117,6 +143,12 @@ class DiskOutputFile : public OutputFile {
     unsigned owner, group;
   };
   std::optional<Kept> kept_;
+  std::function<void(const std::string&)> notice_;
+  // The volume and file number of a `path` that this run created, until it is whole.
+  struct FileId {
+    uint64_t volume, index;
+  };
+  std::optional<FileId> created_;
   bool renameRefused_ = false;  // known at open: no scratch file could take its place
   bool inPlace_ = false;
   bool held_ = false;  // stop requests are held back

@@ -1,10 +1,14 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/fs.h>
 #include <linux/limits.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #endif
 
@@ -40,28 +44,63 @@ bool refusedHere(int error) {
 }
 
 // Returns true when the current directory keeps every name it holds (append-only or
-// immutable): a scratch file made there could never be renamed or removed.
-bool keepsEveryName() {
+// immutable), or may: a scratch file made there could never be renamed or removed. `injected`
+// is what a test has the reading of its flags fail with.
+bool keepsEveryName(int injected) {
 #if defined(__linux__)
   struct statx st;
-  return statx(AT_FDCWD, ".", AT_STATX_SYNC_AS_STAT, 0, &st) == 0 &&
-         (st.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+  if (injected == 0 && statx(AT_FDCWD, ".", AT_STATX_SYNC_AS_STAT, 0, &st) == 0)
+    return (st.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+  // statx refused (some container profiles answer EPERM or ENOSYS): the flags themselves.
+  const int folder = ::open(".", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  int flags = 0;
+  const int error = folder != -1 && ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 ? 0 : errno;
+  if (folder != -1) ::close(folder);
+  if (error == 0) return (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+  // A file system without such flags keeps none; where they cannot be read, it may.
+  return error != ENOTTY && error != ENOTSUP && error != ENOSYS && error != EINVAL;
 #else
-  return false;  // no such flags to read here
+  return injected != 0;  // no such flags to read here
 #endif
 }
+
+// Returns EFBIG when `size` bytes pass the file size limit, else 0.
+int withinLimit(uint64_t size) {
+  struct rlimit limit;
+  return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+                 size > limit.rlim_cur
+             ? EFBIG
+             : 0;
+}
+
+// Returns 0 when the file system `fs` has room for `size` bytes in a file that holds and has
+// room for `have` of them, else ENOSPC. One that gives no block counts (FAT32 through fusefat)
+// has unknown room: write and see.
+int freeRoom(const struct statvfs& fs, uint64_t size, uint64_t have) {
+  if (fs.f_blocks == 0) return 0;
+  const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  return size <= have + free ? 0 : ENOSPC;
+}
+
+#if defined(__linux__)
+// Returns true when the file system of `fd` writes every change to new blocks, or may, so that
+// the blocks a file holds are no room for rewriting it.
+bool copiesOnWrite(int fd) {
+  const long kBtrfs = 0x9123683e, kZfs = 0x2fc12fc1, kBcachefs = 0xca451a4e;
+  struct statfs fs;
+  return fstatfs(fd, &fs) != 0 || fs.f_type == kBtrfs || fs.f_type == kZfs ||
+         fs.f_type == kBcachefs;
+}
+#endif
 
 // Makes room for `size` bytes in the file `fd`: within the file size limit, and reserved on
 // the disk where the file system can, else checked against its free space. Returns 0 or errno.
 int makeRoom(int fd, uint64_t size) {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      size > limit.rlim_cur) {
-    return EFBIG;
-  }
+  if (const int error = withinLimit(size)) return error;
 #if defined(__linux__)
   if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
-  if (errno != EOPNOTSUPP) return errno;
+  // A full XFS refuses to reserve even blocks the file holds, which it overwrites in place.
+  if (errno != EOPNOTSUPP && (errno != ENOSPC || copiesOnWrite(fd))) return errno;
 #endif
   struct stat st;
   struct statvfs fs;
@@ -69,9 +108,7 @@ int makeRoom(int fd, uint64_t size) {
   if (fstat(fd, &st) != 0 || fstatvfs(fd, &fs) != 0) return 0;
   // What the file holds and has room for: some file systems (FAT through FUSE) give an empty
   // file a block, others leave holes.
-  const uint64_t have = std::min<uint64_t>(st.st_size, st.st_blocks * 512);
-  const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-  return size <= have + free ? 0 : ENOSPC;
+  return freeRoom(fs, size, std::min<uint64_t>(st.st_size, st.st_blocks * 512));
 }
 
 // Closes `file`'s descriptor. Returns errno, else `injected`: what a test has the close fail with.
@@ -94,19 +131,24 @@ int giveMode(int fd, int mode) {
 bool DiskOutputFile::examine(std::string* err) {
   // Opened without blocking, so that a FIFO without a reader cannot hold the run, and never
   // through a symbolic link.
-  const int old = ::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
+  int old = ::open(path_.c_str(), kFlags | O_NONBLOCK);
+  // A program holding a read lease on it (a file server) is waited for while it lets go; only
+  // a regular file has one.
+  struct stat st;
+  if (old == -1 && errno == EWOULDBLOCK && lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    old = ::open(path_.c_str(), kFlags);
   if (old == -1 && errno != ENOENT) {
     *err = openFailure(path_.c_str(), errno);
     return false;
   }
   old_ = old;  // kClosed when there is none
-  struct stat st;
   if (old != -1 && (fstat(old, &st) != 0 || !S_ISREG(st.st_mode))) {
     *err = "it is not a regular file";
     return false;
   }
   if (old != -1) kept_ = Kept{static_cast<int>(st.st_mode & kModeBits), st.st_uid, st.st_gid};
-  renameRefused_ = keepsEveryName();
+  renameRefused_ = keepsEveryName(fault(Step::kFolderFlags));
   return true;
 }
 
@@ -125,25 +167,38 @@ bool DiskOutputFile::carryOver() {
 #if defined(__linux__)
   const int from = static_cast<int>(old_);
   // The access list exactly, one that the folder's default gave the new file removed; the other
-  // attributes (labels, a user's notes) as far as the process may set them (not security.* or
-  // trusted.* but as root).
+  // attributes (a user's notes, tags) too. Only the labels that the process may not set
+  // (security.* and trusted.*, but as root) are left to the folder. A file system without
+  // attributes has none to carry; any other failure to read or give one refuses the whole
+  // replacement, and the rewrite in place keeps them all.
   const char kAccessList[] = "system.posix_acl_access";
   const int kCreateOrReplace = 0;
   std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
-  const ssize_t size = flistxattr(from, names.data(), names.size());
+  int error = fault(Step::kListAttributes);
+  const ssize_t size = error == 0 ? flistxattr(from, names.data(), names.size()) : -1;
+  if (size < 0 && error == 0) error = errno;
+  if (size < 0 && error != ENOTSUP) return false;
   bool hasList = false;
   for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
-    const bool isList = std::strcmp(&names[at], kAccessList) == 0;
+    const char* name = &names[at];
+    const bool isList = std::strcmp(name, kAccessList) == 0;
     hasList = hasList || isList;
-    const ssize_t length = fgetxattr(from, &names[at], value.data(), value.size());
-    if (length < 0) continue;  // gone meanwhile
-    const bool set =
-        (!isList || fault(Step::kAccessList) == 0) &&
-        fsetxattr(to, &names[at], value.data(), static_cast<size_t>(length), kCreateOrReplace) == 0;
-    if (!set && isList) return false;
+    error = fault(Step::kReadAttribute);
+    const ssize_t length = error == 0 ? fgetxattr(from, name, value.data(), value.size()) : -1;
+    if (length < 0 && error == 0) error = errno;
+    if (error == ENODATA) continue;  // gone meanwhile
+    if (error != 0) return false;
+    error = fault(isList ? Step::kAccessList : Step::kWriteAttribute);
+    if (error == 0 &&
+        fsetxattr(to, name, value.data(), static_cast<size_t>(length), kCreateOrReplace) != 0) {
+      error = errno;
+    }
+    const bool label =
+        std::strncmp(name, "security.", 9) == 0 || std::strncmp(name, "trusted.", 8) == 0;
+    if (error != 0 && !(label && error == EPERM)) return false;
   }
   if (!hasList) {
-    int error = fault(Step::kAccessList);
+    error = fault(Step::kAccessList);
     if (error == 0 && fremovexattr(to, kAccessList) != 0) error = errno;
     if (error != 0 && error != ENODATA && error != ENOTSUP) return false;
   }
@@ -187,24 +242,52 @@ bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
   return false;
 }
 
-bool DiskOutputFile::openInPlace(std::string* err) {
+bool DiskOutputFile::openRewrite(std::string* err) {
   int fd = static_cast<int>(std::exchange(old_, ScratchFile::kClosed));
   if (fd == -1) {  // none was there: this is the first script, unless one came meanwhile
+    // Checked before the file is made: in a folder that keeps every name, it stays.
+    struct statvfs fs;
+    int error = withinLimit(size_);
+    if (error == 0 && statvfs(".", &fs) == 0) error = freeRoom(fs, size_, 0);
+    if (error != 0) {
+      *err = systemError(error);
+      return false;
+    }
     fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd == -1) {
       *err = openFailure(path_.c_str(), errno);
       return false;
     }
+    struct stat st;
+    if (fstat(fd, &st) == 0) created_ = FileId{st.st_dev, st.st_ino};
   }
   file_.handle = fd;
-  inPlace_ = true;
-  if (const int error = makeRoom(fd, size_)) {
-    *err = systemError(error);
-    return false;
-  }
-  holdStops();
-  held_ = true;
   return true;
+}
+
+bool DiskOutputFile::lockRewrite(bool wait) {
+  int error = fault(Step::kLock);
+  if (error == 0 && flock(static_cast<int>(file_.handle), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0)
+    error = errno;
+  // Where the file system keeps no locks (ENOLCK on some network mounts), the rewrite goes on.
+  return wait || error != EWOULDBLOCK;
+}
+
+int DiskOutputFile::roomInPlace() {
+  const int error = fault(Step::kRoom);
+  return error != 0 ? error : makeRoom(static_cast<int>(file_.handle), size_);
+}
+
+bool DiskOutputFile::touched() {
+  return lseek(static_cast<int>(file_.handle), 0, SEEK_CUR) != 0;
+}
+
+void DiskOutputFile::removeCreated() {
+  struct stat st;
+  if (lstat(path_.c_str(), &st) == 0 && st.st_dev == created_->volume &&
+      st.st_ino == created_->index) {
+    ::unlink(path_.c_str());
+  }
 }
 
 bool DiskOutputFile::closeInPlace(std::string* err) {

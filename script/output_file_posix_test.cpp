@@ -1,8 +1,10 @@
 // The script's file on POSIX systems: which way it takes the place of the old one.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,11 +86,6 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
     EXPECT_EQ(err + readFile("main.ani") + std::to_string(first.inPlace()),
               fresh + std::to_string(inPlace));
   }
-  // A copy in place cut short keeps the new script, named.
-  FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
-  cut.writesBeforeFault = 1;
-  const std::string kept = writeScript(names, &cut);
-  EXPECT_EQ(readFile(kept.substr(kept.find(".mkani-"))), fresh);
   // A write that reaches the file size limit takes what fits, then fails.
   signal(SIGXFSZ, SIG_IGN);  // as mkani has it
   struct rlimit was;
@@ -125,6 +122,147 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   writeScript(names, &whole), writeFile(prefix + "0.tmp", "new"), removeScratchOnStop();
   EXPECT_EQ(std::to_string(removed) + readFile(prefix + "0.tmp") + readFile(prefix + "1.tmp"),
             std::to_string(ENOENT) + "newtaken");
+}
+
+// Names for a script past the 64 KiB that a copy in place moves at a time.
+std::vector<std::string> manyNames() {
+  std::vector<std::string> names;
+  for (int k = 0; k < 3000; ++k) names.push_back("frame-" + std::to_string(10000 + k) + ".jpg");
+  return names;
+}
+
+TEST(OutputFilePosixTest, ACopyInPlaceCutShortKeepsTheNewScriptNamed) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
+  cut.writesBeforeFault = 2;  // the scratch file's one write, then the first 64 KiB in place
+  const std::string err = writeScript(manyNames(), &cut);
+  const std::string kept = err.substr(err.find(".mkani-"));
+  EXPECT_EQ(readFile(kept), expectedScript(manyNames()));
+}
+
+TEST(OutputFilePosixTest, ACopyInPlaceThatFailsBeforeItsFirstByteKeepsTheOldScriptAndNoScratch) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FaultyFile refused({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
+  refused.writesBeforeFault = 1;  // the scratch file's one write
+  EXPECT_EQ(writeScript(manyNames(), &refused), "cannot write main.ani: Input/output error");
+  EXPECT_EQ(readFile("main.ani"), "old");
+  EXPECT_EQ(entryCount(".mkani-"), 0);
+}
+
+TEST(OutputFilePosixTest, AFirstScriptThatFailsInPlaceIsRemoved) {
+  // The way it fails, then what it says.
+  const std::pair<std::map<Step, int>, std::string> cases[] = {
+      {{{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}}, "No space left on device"},
+      {{{Step::kCreate, EACCES}, {Step::kWrite, EIO}}, "Input/output error"},
+      {{{Step::kCreate, EACCES}, {Step::kClose, EIO}}, "Input/output error"},
+  };
+  for (const auto& [faults, reason] : cases) {
+    ScopedTempDir dir;
+    FaultyFile file(faults);
+    EXPECT_EQ(writeScript({"a.jpg"}, &file), "cannot write main.ani: " + reason);
+    EXPECT_EQ(readFile("main.ani"), "<missing>") << reason;
+  }
+}
+
+TEST(OutputFilePosixTest, AFailedRunLeavesAScriptThatAnotherMadeMeanwhile) {
+  ScopedTempDir dir;
+  struct Replacing : FaultyFile {
+    using FaultyFile::FaultyFile;
+    int fault(Step step) override {
+      if (step == Step::kRoom) {  // another program puts its own main.ani there
+        std::remove("main.ani");
+        writeFile("main.ani", "theirs");
+      }
+      return FaultyFile::fault(step);
+    }
+  } file({{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}});
+  writeScript({"a.jpg"}, &file);
+  EXPECT_EQ(readFile("main.ani"), "theirs");
+}
+
+TEST(OutputFilePosixTest, AFirstScriptPastTheFileSizeLimitIsNeverCreated) {
+  ScopedTempDir dir;
+  signal(SIGXFSZ, SIG_IGN);  // as mkani has it
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+  struct Watching : FaultyFile {
+    using FaultyFile::FaultyFile;
+    int fault(Step step) override {
+      if (step == Step::kRoom) created = readFile("main.ani") != "<missing>";
+      return FaultyFile::fault(step);
+    }
+    bool created = false;
+  } file({{Step::kCreate, EACCES}});
+  const struct rlimit limit = {100, was.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::string err = writeScript({"a.jpg"}, &file);
+  setrlimit(RLIMIT_FSIZE, &was);
+  EXPECT_EQ(err, "cannot write main.ani: File too large");
+  EXPECT_FALSE(file.created);
+}
+
+TEST(OutputFilePosixTest, ASecondRewriteInPlaceWaitsForTheFirstAndSaysSo) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  const int first = open("main.ani", O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(first, LOCK_EX), 0);  // a run rewriting it
+  std::string said;
+  FaultyFile second({{Step::kCreate, EACCES}}, [&](const std::string& line) {
+    said = line;
+    close(first);  // the first run ends
+  });
+  EXPECT_EQ(writeScript({"a.jpg"}, &second), "");
+  EXPECT_EQ(said, "waiting for another run to finish writing main.ani");
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
+TEST(OutputFilePosixTest, WhereTheFileSystemKeepsNoLocksARewriteInPlaceGoesOn) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  std::string said;
+  FaultyFile file({{Step::kCreate, EACCES}, {Step::kLock, ENOLCK}},
+                  [&](const std::string& line) { said = line; });
+  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+  EXPECT_EQ(said, "");
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
+TEST(OutputFilePosixTest, AnAttributeThatCannotBeCarriedOverStepsDownToInPlace) {
+  for (const Step step : {Step::kListAttributes, Step::kReadAttribute, Step::kWriteAttribute}) {
+    ScopedTempDir dir;
+    writeFile("main.ani", "old");
+    if (setxattr("main.ani", "user.note", "kept", 4, 0) != 0)
+      GTEST_SKIP() << "no user attributes on " << dir.path;
+    FaultyFile file({{step, ENOSPC}});
+    EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+    EXPECT_TRUE(file.inPlace()) << static_cast<int>(step);
+    char note[4] = {};
+    EXPECT_EQ(getxattr("main.ani", "user.note", note, sizeof note), 4);
+  }
+}
+
+TEST(OutputFilePosixTest, AFileSystemWithoutAttributesIsReplacedWhole) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FaultyFile file({{Step::kListAttributes, ENOTSUP}});
+  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+  EXPECT_FALSE(file.inPlace());
+}
+
+TEST(OutputFilePosixTest, WithoutStatxTheFolderFlagsAreReadAnotherWay) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FaultyFile plain({{Step::kFolderFlags, ENOSYS}});
+  EXPECT_EQ(writeScript({"a.jpg"}, &plain), "");
+  EXPECT_FALSE(plain.inPlace());
+  if (std::system("chattr +a . 2>/dev/null") != 0)
+    GTEST_SKIP() << "no append-only folders here: needs root and a file system with the flag";
+  FaultyFile appendOnly({{Step::kFolderFlags, ENOSYS}});
+  EXPECT_EQ(writeScript({"a.jpg"}, &appendOnly), "");
+  EXPECT_TRUE(appendOnly.inPlace());
+  std::system("chattr -a .");
 }
 
 }  // namespace mkani

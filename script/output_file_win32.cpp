@@ -37,17 +37,19 @@ DWORD cutHere(HANDLE file) {
   return cut ? 0 : GetLastError();
 }
 
-// Returns 0 when the disk of the current directory has room for `size` more bytes than `file`
-// holds, else ERROR_DISK_FULL; 0 too when that cannot be known.
-DWORD roomFor(HANDLE file, uint64_t size) {
-  LARGE_INTEGER have;
+// Returns 0 when the disk of the current directory has room for `size` bytes in a file that
+// holds `have`, else ERROR_DISK_FULL; 0 too when that cannot be known.
+DWORD roomFor(uint64_t have, uint64_t size) {
   ULARGE_INTEGER free;
-  const bool known = GetFileSizeEx(file, &have) &&
-                     GetDiskFreeSpaceExW((wholePath(".") + L"\\").c_str(), &free, nullptr, nullptr);
-  return known && size > static_cast<uint64_t>(have.QuadPart) &&
-                 size - static_cast<uint64_t>(have.QuadPart) > free.QuadPart
-             ? ERROR_DISK_FULL
-             : 0;
+  const bool known =
+      GetDiskFreeSpaceExW((wholePath(".") + L"\\").c_str(), &free, nullptr, nullptr) != 0;
+  return known && size > have && size - have > free.QuadPart ? ERROR_DISK_FULL : 0;
+}
+
+// The same for the open file `file`.
+DWORD roomIn(HANDLE file, uint64_t size) {
+  LARGE_INTEGER have;
+  return GetFileSizeEx(file, &have) ? roomFor(static_cast<uint64_t>(have.QuadPart), size) : 0;
 }
 
 // Opens `path` with `access`, sharing it with every other program. Returns the handle, or
@@ -101,7 +103,7 @@ bool DiskOutputFile::examine(std::string* err) {
 DiskOutputFile::Outcome DiskOutputFile::createScratch(std::string* err) {
   DWORD error = static_cast<DWORD>(fault(Step::kCreate));
   if (error == 0 && !createScratchFile(false, &file_, err)) error = GetLastError();
-  if (error == 0) error = roomFor(reinterpret_cast<HANDLE>(file_.handle), size_);
+  if (error == 0) error = roomIn(reinterpret_cast<HANDLE>(file_.handle), size_);
   if (error == 0) return Outcome::kDone;
   *err = systemError(error);
   return refusedHere(error) ? Outcome::kRefused : Outcome::kFailed;
@@ -172,23 +174,73 @@ bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
   return true;
 }
 
-bool DiskOutputFile::openInPlace(std::string* err) {
-  const HANDLE file =
-      CreateFileW(wholePath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool DiskOutputFile::openRewrite(std::string* err) {
+  const std::wstring path = wholePath(path_);
+  auto open = [&](DWORD disposition) {
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE file = open(OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // The first script, unless one came meanwhile: room is checked before it is made.
+    if (const DWORD error = roomFor(0, size_)) {
+      *err = systemError(error);
+      return false;
+    }
+    file = open(CREATE_NEW);
+    BY_HANDLE_FILE_INFORMATION made;
+    if (file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &made)) {
+      created_ = FileId{made.dwVolumeSerialNumber,
+                        uint64_t{made.nFileIndexHigh} << 32 | made.nFileIndexLow};
+    }
+  }
   if (file == INVALID_HANDLE_VALUE) {
     *err = fileFailure(GetLastError());
     return false;
   }
   file_.handle = reinterpret_cast<intptr_t>(file);
-  inPlace_ = true;
-  if (const DWORD error = roomFor(file, size_)) {
-    *err = systemError(error);
-    return false;
-  }
-  holdStops();
-  held_ = true;
   return true;
+}
+
+bool DiskOutputFile::lockRewrite(bool wait) {
+  // Runs lock one byte far past any script's end: they exclude each other, while a program that
+  // shares write access still reaches the script itself.
+  OVERLAPPED at = {};
+  at.Offset = 0xFFFFFFFF;
+  at.OffsetHigh = 0x3FFFFFFF;
+  DWORD error = static_cast<DWORD>(fault(Step::kLock));
+  if (error == 0 &&
+      !LockFileEx(reinterpret_cast<HANDLE>(file_.handle),
+                  LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0, &at)) {
+    error = GetLastError();
+  }
+  // Where the file system keeps no locks, the rewrite goes on.
+  return wait || error != ERROR_LOCK_VIOLATION;
+}
+
+int DiskOutputFile::roomInPlace() {
+  const DWORD error = static_cast<DWORD>(fault(Step::kRoom));
+  return static_cast<int>(error != 0 ? error
+                                     : roomIn(reinterpret_cast<HANDLE>(file_.handle), size_));
+}
+
+bool DiskOutputFile::touched() {
+  LARGE_INTEGER at, none = {};
+  return !SetFilePointerEx(reinterpret_cast<HANDLE>(file_.handle), none, &at, FILE_CURRENT) ||
+         at.QuadPart != 0;
+}
+
+void DiskOutputFile::removeCreated() {
+  const std::wstring path = wholePath(path_);
+  const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  BY_HANDLE_FILE_INFORMATION now;
+  const bool same = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &now) &&
+                    now.dwVolumeSerialNumber == created_->volume &&
+                    (uint64_t{now.nFileIndexHigh} << 32 | now.nFileIndexLow) == created_->index;
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (same) DeleteFileW(path.c_str());
 }
 
 bool DiskOutputFile::closeInPlace(std::string* err) {

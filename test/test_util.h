@@ -149,7 +149,9 @@ struct FakeRunStore : RunStore {
 // The script's file on disk, whose calls fail at the steps `faults` names, each with its error
 // code; it counts the writes.
 struct FaultyFile : DiskOutputFile {
-  explicit FaultyFile(std::map<Step, int> faults = {}) : faults(std::move(faults)) {}
+  explicit FaultyFile(std::map<Step, int> faults = {},
+                      std::function<void(const std::string&)> notice = {})
+      : DiskOutputFile(std::move(notice)), faults(std::move(faults)) {}
   int fault(Step step) override {
     writes += step == Step::kWrite;
     return faults.count(step) && (step != Step::kWrite || writes > writesBeforeFault) ? faults[step]

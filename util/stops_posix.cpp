@@ -13,7 +13,7 @@ int held = 0;
 void mask(int how) {
   sigset_t stops;
   sigemptyset(&stops);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, signal);
   sigprocmask(how, &stops, nullptr);
 }
 
