@@ -104,12 +104,12 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
   ScopedTempDir dir;
   // A signal ignored from the start, as nohup ignores SIGHUP, stays ignored; 0 stops a rewrite
   // in place.
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, 0, -SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, 0, -SIGHUP}) {
     writeFile("main.ani", "old");
     const pid_t child = fork();
     if (child == 0) {
       dup2(open("err", O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-      for (const int stop : {SIGINT, SIGTERM, SIGHUP})
+      for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         std::signal(stop, stop == -signal ? SIG_IGN : SIG_DFL);
       ScratchFile file;
       FaultyFile inPlace({{DiskOutputFile::Step::kCreate, EACCES}});
@@ -136,14 +136,18 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
 
   // Wherever pictures live.
   writeFile("want", expectedScript({"a.jpg"}));
+  std::vector<std::string> many = {"a.jpg"};
+  for (int k = 1000; k < 4000; ++k) many.push_back("frame-" + std::to_string(k) + ".jpg");
+  writeFile("want-many", expectedScript(many));
   // Each place is made in a mount namespace of its own. `mk` makes the folder p with a picture
   // and an old script; `go` runs mkani there as $AS and checks that it said nothing and wrote
-  // the new script, that the owner and the access list stayed and that nothing was left.
+  // the new script ($WANT, else want), that the owner and the access list stayed and that
+  // nothing was left.
   const std::string sh =
       "PATH=$PATH:/sbin:/usr/sbin; mk() { mkdir -p p && cd p && touch a.jpg && echo old >main.ani; "
       "}; acl() { getfacl -c main.ani 2>&-; }; go() { o=$(stat -c %u main.ani) && a=$(acl) && "
       "$AS " MKANI_EXE
-      " >../out 2>&1 && ! test -s ../out && cmp main.ani ../want && test $(stat -c %u "
+      " >../out 2>&1 && ! test -s ../out && cmp main.ani ../${WANT:-want} && test $(stat -c %u "
       "main.ani) = $o && test \"$(acl)\" = \"$a\" && ! ls -a | grep mkani; }; fuse() { test -w "
       "/dev/fuse && command -v fusermount $1; }; nobody='setpriv --reuid=65534 --regid=65534 "
       "--clear-groups'; ";
@@ -151,6 +155,15 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
       // what it is, what it needs, how it is made and run
       {"a FAT card", "fuse fusefat && command -v mkfs.vfat",
        "mkfs.vfat -C fat.img 8192 && mkdir p && fusefat -o rw+ fat.img p && mk && go"},
+      {"a FAT32 card", "fuse fusefat && command -v mkfs.vfat",
+       "mkfs.vfat -F 32 -C fat.img 40000 && mkdir p && fusefat -o rw+ fat.img p && mk && go"},
+      {"a first script on a FAT32 card", "fuse fusefat && command -v mkfs.vfat",
+       "mkfs.vfat -F 32 -C fat.img 40000 && mkdir p && fusefat -o rw+ fat.img p && cd p && touch "
+       "a.jpg && " MKANI_EXE " && cmp main.ani ../want"},
+      {"a full XFS disk, rewritten over the old script's blocks", "command -v mkfs.xfs",
+       "truncate -s 300M x.img && mkfs.xfs -q x.img && mkdir p && mount -o loop x.img p && mk && "
+       "for k in $(seq 1000 3999); do : >frame-$k.jpg; done && head -c 300000 /dev/zero >main.ani "
+       "&& { cat /dev/zero >fill 2>&- || :; } && WANT=want-many go"},
       {"a full FAT card", "fuse fusefat && command -v mkfs.vfat",
        "mkfs.vfat -C fat.img 8192 && mkdir p && fusefat -o rw+ fat.img p && mk && rm main.ani && "
        "head -c 30000 /dev/zero >main.ani && { cat /dev/zero >fill 2>&- || :; } && go"},
@@ -172,8 +185,30 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
     const int status = geteuid() ? 9 : std::system("unshare -m sh place >/dev/null 2>&1") >> 8;
     if (status == 9) std::cout << "skipped " << place << ": needs root, or a tool not here\n";
     EXPECT_TRUE(status == 0 || status == 9) << place;
-    std::system("chattr -a p 2>&-; rm -rf p q b out fat.img");
+    std::system("chattr -a p 2>&-; rm -rf p q b out fat.img x.img");
   }
+}
+
+// The descriptor that holds a read lease on main.ani, for the handler that lets it go.
+int leased = -1;
+
+TEST(MkaniPosixTest, AScriptUnderAReadLeaseIsReplacedOnceTheHolderLetsGo) {
+  ScopedTempDir dir;
+  writeFile("a.jpg");
+  writeFile("main.ani", "old");
+  leased = open("main.ani", O_RDONLY | O_CLOEXEC);
+  if (fcntl(leased, F_SETLEASE, F_RDLCK) != 0) {
+    close(leased);
+    GTEST_SKIP() << "no read leases in " << dir.path;
+  }
+  // The holder, as a file server does, lets go when asked to.
+  struct sigaction was, onBreak = {};
+  onBreak.sa_handler = [](int) { fcntl(leased, F_SETLEASE, F_UNLCK); };
+  sigaction(SIGIO, &onBreak, &was);
+  EXPECT_EQ(runTool(), "0||");
+  sigaction(SIGIO, &was, nullptr);
+  close(leased);
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
 }
 
 }  // namespace mkani
