@@ -21,7 +21,8 @@ const char* const kUsage[] = {
     "the place of the old one whole where the folder allows, else rewrites it in place.",
     "mkani takes no arguments; run it in the folder of frames.",
     "Exit status: 0 when main.ani was written, 1 when there is no picture (nothing is",
-    "written), 2 when something failed (each failure is named on standard error).",
+    "written), 2 when something failed (each failure is named on standard error), 3 when",
+    "a failed rewrite in place left main.ani damaged.",
     kMoreHelp,
 };
 const char* const kVersion[] = {
@@ -148,6 +149,7 @@ int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
     console->errorLine(line);
     failed = true;
   }
+  if (file->damaged()) return kExitDamaged;
   return failed ? kExitFailed : kExitWritten;
 }
 

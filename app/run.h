@@ -13,6 +13,7 @@ enum ExitStatus {
   kExitWritten = 0,     // main.ani lists every picture, or the help or version was printed
   kExitNoPictures = 1,  // nothing matched; the directory is untouched
   kExitFailed = 2,      // something failed; each failure was named on standard error
+  kExitDamaged = 3,     // as 2, and main.ani holds neither the old script nor the new one
 };
 
 // The only line mkani prints on standard output in a run: when the directory holds no picture.

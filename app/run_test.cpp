@@ -77,4 +77,25 @@ TEST(RunTest, ReportsSkippedNamesAndFailuresListsEveryPictureAndAnswersALoneAskF
   }
 }
 
+// A script file whose rewrite fails and leaves it damaged.
+struct DamagingFile : OutputFile {
+  bool open(const char* /*path*/, uint64_t /*size*/, std::string* /*err*/) override { return true; }
+  bool write(const char* /*data*/, size_t /*size*/, std::string* /*err*/) override { return true; }
+  bool close(std::string* err) override {
+    *err = "Input/output error; main.ani is damaged";
+    return false;
+  }
+  void discard() override {}
+  bool damaged() const override { return true; }
+};
+
+TEST(RunTest, ADamagedScriptHasAStatusOfItsOwn) {
+  FakeDirectory dir({"a.jpg"});
+  DamagingFile file;
+  LineConsole console;
+  EXPECT_EQ(run(&dir, &file, &console), kExitDamaged);
+  EXPECT_EQ(console.said.back(),
+            "err: mkani: cannot write main.ani: Input/output error; main.ani is damaged");
+}
+
 }  // namespace mkani

@@ -1,6 +1,8 @@
 #include "script/output_file.h"
 
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "util/platform.h"
 #include "util/stops.h"
@@ -34,16 +36,13 @@ bool DiskOutputFile::open(const char* path, uint64_t size, std::string* err) {
 }
 
 bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
-  if (faulted(Step::kWrite, err)) return false;
-  return writeAll(file_.handle, data, size, err);
+  if (!faulted(Step::kWrite, err) && writeAll(file_.handle, data, size, err)) return true;
+  if (inPlace_) undoInPlace(err);
+  return false;
 }
 
 bool DiskOutputFile::close(std::string* err) {
-  if (inPlace_) {
-    if (!closeInPlace(err)) return false;
-    created_.reset();  // whole now: it stays
-    return true;
-  }
+  if (inPlace_) return finishInPlace(err);
   if (!closeScratch(err)) return false;
   const Outcome renamed = rename(err);
   if (renamed != Outcome::kRefused) {
@@ -65,14 +64,11 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
     ok = readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, err) &&
          write(buffer.get(), got, err);
   }
-  // A copy cut short after its first byte has damaged the old script: the new one stays, named.
-  // Else the scratch file goes.
-  const bool damaged = (ok && !closeInPlace(err)) || (!ok && inPlace_ && touched());
-  ok = ok && !damaged;
-  if (ok) created_.reset();
+  ok = ok && finishInPlace(err);
+  // A copy that damaged the old script keeps the new one, named. Else the scratch file goes.
   const std::string name = source.name;
   int injected = -1;  // the file stays
-  if (damaged) {
+  if (damaged_) {
     *err += "; the new script is kept in " + name;
   } else {
     injected = fault(Step::kRemove);
@@ -100,9 +96,60 @@ bool DiskOutputFile::openInPlace(std::string* err) {
     *err = systemError(static_cast<unsigned>(error));
     return false;
   }
+  keepOld();
   holdStops();
   held_ = true;
   return true;
+}
+
+void DiskOutputFile::keepOld() {
+  if (created_) return;
+  try {
+    std::string bytes;
+    std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
+    size_t got = 1;
+    std::string ignored;
+    while (got > 0 && bytes.size() <= kKeptMax) {
+      // A file open for writing alone cannot be read back: it is not kept.
+      if (!readAt(file_.handle, bytes.size(), buffer.get(), kCopyBuffer, &got, &ignored)) return;
+      bytes.append(buffer.get(), got);
+    }
+    if (bytes.size() <= kKeptMax && seekStart()) oldBytes_ = std::move(bytes);
+  } catch (const std::bad_alloc&) {
+    // Too little memory to keep it: the rewrite goes on without.
+  }
+}
+
+void DiskOutputFile::undoInPlace(std::string* err) {
+  // A script that this run made goes; one that nothing was written to holds what it held.
+  if (created_ || !touched()) return;
+  std::string ignored;
+  if (oldBytes_ && seekStart() &&
+      writeAll(file_.handle, oldBytes_->data(), oldBytes_->size(), &ignored) && cutInPlace() == 0) {
+    return;
+  }
+  damaged_ = true;
+  *err += "; " + path_ + " is damaged";
+}
+
+bool DiskOutputFile::finishInPlace(std::string* err) {
+  const int error = cutInPlace();
+  if (error != 0) {
+    *err = systemError(static_cast<unsigned>(error));
+    undoInPlace(err);
+  }
+  const int closed = closeInPlace();
+  held_ = false;
+  releaseStops();
+  if (error != 0) return false;
+  if (closed != 0) {
+    // Every byte went out and the file was cut: what the system says at the close is all
+    // that is known.
+    *err = "closing it failed after the new script was written whole: " +
+           systemError(static_cast<unsigned>(closed));
+  }
+  created_.reset();  // whole, or as whole as can be known: it stays
+  return closed == 0;
 }
 
 bool DiskOutputFile::faulted(Step step, std::string* err) {

@@ -33,6 +33,10 @@ class OutputFile {
 
   // Gives up on a file not yet in place: closes it and removes what the run made.
   virtual void discard() = 0;
+
+  // Returns true when a failed write or close left `path` holding neither the old script nor
+  // the new one.
+  virtual bool damaged() const { return false; }
 };
 
 // The file on disk. The new file is a scratch file beside `path`, given what the old one had
@@ -78,8 +82,14 @@ class DiskOutputFile : public OutputFile {
   bool close(std::string* err) override;
   void discard() override;
 
+  bool damaged() const override { return damaged_; }
+
   // Returns true when `path` is, or was, rewritten in place rather than replaced whole.
   bool inPlace() const { return inPlace_; }
+
+  // An old script up to this size is kept in memory while it is rewritten in place, and put
+  // back when the rewrite fails.
+  static constexpr size_t kKeptMax = size_t{4} << 20;
 
  protected:
   // Returns 0, or the platform's error code (errno, GetLastError()) that the call at `step` is
@@ -121,14 +131,26 @@ class DiskOutputFile : public OutputFile {
   bool touched();
   // Removes `path` when it is still the file that this run created.
   void removeCreated();
-  // Cuts `path` to what was written and closes it.
-  bool closeInPlace(std::string* err);
+  // Cuts the file open in place where writing ended, and gives it back the permission bits that
+  // writing cleared. Returns 0 or the error code.
+  int cutInPlace();
+  // Closes the file open in place. Returns 0 or the error code.
+  int closeInPlace();
+  // Moves the file open in place back to its start. Returns false when it cannot.
+  bool seekStart();
 
   // Returns true, with the reason in *err, when the call at `step` is to fail.
   bool faulted(Step step, std::string* err);
   // Rewrites `path` in place with the bytes of the scratch file. Returns false with the reason
   // in *err.
   bool copyInPlace(std::string* err);
+  // Keeps the old bytes of the file open in place in oldBytes_ where they fit kKeptMax.
+  void keepOld();
+  // After a failed rewrite in place: puts the old bytes back, or else notes and adds to *err
+  // that `path` is damaged.
+  void undoInPlace(std::string* err);
+  // Cuts and closes the file rewritten in place. Returns false with the reason in *err.
+  bool finishInPlace(std::string* err);
   // Closes the old file when it is open.
   void closeOld();
 
@@ -149,8 +171,10 @@ class DiskOutputFile : public OutputFile {
     uint64_t volume, index;
   };
   std::optional<FileId> created_;
-  bool renameRefused_ = false;  // known at open: no scratch file could take its place
+  std::optional<std::string> oldBytes_;  // what the file rewritten in place held, when kept
+  bool renameRefused_ = false;           // known at open: no scratch file could take its place
   bool inPlace_ = false;
+  bool damaged_ = false;
   bool held_ = false;  // stop requests are held back
 };
 

@@ -131,13 +131,18 @@ int giveMode(int fd, int mode) {
 bool DiskOutputFile::examine(std::string* err) {
   // Opened without blocking, so that a FIFO without a reader cannot hold the run, and never
   // through a symbolic link.
-  const int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
-  int old = ::open(path_.c_str(), kFlags | O_NONBLOCK);
+  // For reading too where the script allows, so that a rewrite in place can put it back.
+  int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC;
+  int old = ::open(path_.c_str(), flags | O_NONBLOCK);
+  if (old == -1 && errno == EACCES) {
+    flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
+    old = ::open(path_.c_str(), flags | O_NONBLOCK);
+  }
   // A program holding a read lease on it (a file server) is waited for while it lets go; only
   // a regular file has one.
   struct stat st;
   if (old == -1 && errno == EWOULDBLOCK && lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-    old = ::open(path_.c_str(), kFlags);
+    old = ::open(path_.c_str(), flags);
   if (old == -1 && errno != ENOENT) {
     *err = openFailure(path_.c_str(), errno);
     return false;
@@ -290,7 +295,7 @@ void DiskOutputFile::removeCreated() {
   }
 }
 
-bool DiskOutputFile::closeInPlace(std::string* err) {
+int DiskOutputFile::cutInPlace() {
   const int fd = static_cast<int>(file_.handle);
   const off_t end = lseek(fd, 0, SEEK_CUR);  // the end of what was written; -1 fails the cut
   struct stat st;
@@ -300,13 +305,15 @@ bool DiskOutputFile::closeInPlace(std::string* err) {
   // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
   // process may.
   if (kept_) giveMode(fd, kept_->mode);
-  const int closed = closeFile(&file_, fault(Step::kClose));
-  if (error == 0) error = closed;
-  held_ = false;
-  releaseStops();
-  if (error == 0) return true;
-  *err = systemError(error);
-  return false;
+  return error;
+}
+
+int DiskOutputFile::closeInPlace() {
+  return closeFile(&file_, fault(Step::kClose));
+}
+
+bool DiskOutputFile::seekStart() {
+  return lseek(static_cast<int>(file_.handle), 0, SEEK_SET) == 0;
 }
 
 void DiskOutputFile::closeOld() {

@@ -31,8 +31,9 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   const std::pair<std::map<Step, int>, std::string> cases[] = {
       {{}, "whole"},
       {{{Step::kCreate, EACCES}}, "in place"},
-      {{{Step::kCreate, ENOSPC}, {Step::kCut, EIO}}, "in place: Input/output error"},
-      {{{Step::kCreate, EACCES}, {Step::kClose, EBADF}}, "in place: Bad file descriptor"},
+      {{{Step::kCreate, ENOSPC}, {Step::kCut, EIO}}, "old: Input/output error"},  // put back
+      {{{Step::kCreate, EACCES}, {Step::kClose, EBADF}},
+       "in place: closing it failed after the new script was written whole: Bad file descriptor"},
       {{{Step::kCreate, EIO}}, "old: Input/output error"},
       {{{Step::kRename, EXDEV}, {Step::kReopen, EIO}}, "old: Input/output error"},
       {{{Step::kOwner, EINVAL}}, root ? "in place" : "whole"},  // only root gives owners
@@ -131,14 +132,52 @@ std::vector<std::string> manyNames() {
   return names;
 }
 
-TEST(OutputFilePosixTest, ACopyInPlaceCutShortKeepsTheNewScriptNamed) {
+TEST(OutputFilePosixTest, ACopyInPlaceCutShortPutsTheOldScriptBack) {
   ScopedTempDir dir;
   writeFile("main.ani", "old");
   FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
   cut.writesBeforeFault = 2;  // the scratch file's one write, then the first 64 KiB in place
+  EXPECT_EQ(writeScript(manyNames(), &cut), "cannot write main.ani: Input/output error");
+  EXPECT_EQ(readFile("main.ani"), "old");
+  EXPECT_FALSE(cut.damaged());
+  EXPECT_EQ(entryCount(".mkani-"), 0);
+}
+
+TEST(OutputFilePosixTest, ACopyInPlaceCutShortOverAScriptTooLargeToKeepKeepsTheNewOneNamed) {
+  ScopedTempDir dir;
+  writeFile("main.ani", std::string(DiskOutputFile::kKeptMax + 1, 'o'));
+  FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
+  cut.writesBeforeFault = 2;
   const std::string err = writeScript(manyNames(), &cut);
+  const std::string damaged = "cannot write main.ani: Input/output error; main.ani is damaged; ";
+  EXPECT_EQ(err.substr(0, damaged.size()), damaged);
+  EXPECT_TRUE(cut.damaged());
   const std::string kept = err.substr(err.find(".mkani-"));
   EXPECT_EQ(readFile(kept), expectedScript(manyNames()));
+}
+
+TEST(OutputFilePosixTest, ARewriteInPlaceCutShortPutsTheOldScriptBack) {
+  // Where it fails: a write past the first, the cut after them.
+  for (const Step step : {Step::kWrite, Step::kCut}) {
+    ScopedTempDir dir;
+    writeFile("main.ani", std::string(300000, 'o'));  // longer than the new script, to be cut
+    FaultyFile file({{Step::kCreate, EACCES}, {step, EIO}});
+    file.writesBeforeFault = 1;
+    EXPECT_EQ(writeScript(manyNames(), &file, 4096), "cannot write main.ani: Input/output error");
+    EXPECT_EQ(readFile("main.ani"), std::string(300000, 'o')) << static_cast<int>(step);
+  }
+}
+
+TEST(OutputFilePosixTest, ARewriteInPlaceOfAScriptWrittenAloneCannotBePutBackAndSaysSo) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  chmod("main.ani", 0200);
+  if (access("main.ani", R_OK) == 0) GTEST_SKIP() << "root reads any file";
+  FaultyFile file({{Step::kCreate, EACCES}, {Step::kWrite, EIO}});
+  file.writesBeforeFault = 1;
+  EXPECT_EQ(writeScript(manyNames(), &file, 4096),
+            "cannot write main.ani: Input/output error; main.ani is damaged");
+  EXPECT_TRUE(file.damaged());
 }
 
 TEST(OutputFilePosixTest, ACopyInPlaceThatFailsBeforeItsFirstByteKeepsTheOldScriptAndNoScratch) {
@@ -156,7 +195,6 @@ TEST(OutputFilePosixTest, AFirstScriptThatFailsInPlaceIsRemoved) {
   const std::pair<std::map<Step, int>, std::string> cases[] = {
       {{{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}}, "No space left on device"},
       {{{Step::kCreate, EACCES}, {Step::kWrite, EIO}}, "Input/output error"},
-      {{{Step::kCreate, EACCES}, {Step::kClose, EIO}}, "Input/output error"},
   };
   for (const auto& [faults, reason] : cases) {
     ScopedTempDir dir;
@@ -251,12 +289,17 @@ TEST(OutputFilePosixTest, AFileSystemWithoutAttributesIsReplacedWhole) {
   EXPECT_FALSE(file.inPlace());
 }
 
-TEST(OutputFilePosixTest, WithoutStatxTheFolderFlagsAreReadAnotherWay) {
+TEST(OutputFilePosixTest, WithoutStatxAPlainFolderIsStillReplacedWhole) {
   ScopedTempDir dir;
   writeFile("main.ani", "old");
   FaultyFile plain({{Step::kFolderFlags, ENOSYS}});
   EXPECT_EQ(writeScript({"a.jpg"}, &plain), "");
   EXPECT_FALSE(plain.inPlace());
+}
+
+TEST(OutputFilePosixTest, WithoutStatxAnAppendOnlyFolderIsStillRewrittenInPlace) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
   if (std::system("chattr +a . 2>/dev/null") != 0)
     GTEST_SKIP() << "no append-only folders here: needs root and a file system with the flag";
   FaultyFile appendOnly({{Step::kFolderFlags, ENOSYS}});

@@ -176,11 +176,16 @@ bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
 
 bool DiskOutputFile::openRewrite(std::string* err) {
   const std::wstring path = wholePath(path_);
+  DWORD access = GENERIC_READ | GENERIC_WRITE;  // read too, so that a failed rewrite can undo
   auto open = [&](DWORD disposition) {
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
   HANDLE file = open(OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    access = GENERIC_WRITE;
+    file = open(OPEN_EXISTING);
+  }
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
     // The first script, unless one came meanwhile: room is checked before it is made.
     if (const DWORD error = roomFor(0, size_)) {
@@ -243,16 +248,22 @@ void DiskOutputFile::removeCreated() {
   if (same) DeleteFileW(path.c_str());
 }
 
-bool DiskOutputFile::closeInPlace(std::string* err) {
+int DiskOutputFile::cutInPlace() {
+  const DWORD error = static_cast<DWORD>(fault(Step::kCut));
+  return static_cast<int>(error != 0 ? error : cutHere(reinterpret_cast<HANDLE>(file_.handle)));
+}
+
+int DiskOutputFile::closeInPlace() {
   const HANDLE file = reinterpret_cast<HANDLE>(file_.handle);
-  DWORD error = static_cast<DWORD>(fault(Step::kCut));
-  if (error == 0) error = cutHere(file);
   file_.handle = ScratchFile::kClosed;
+  DWORD error = static_cast<DWORD>(fault(Step::kClose));
   if (!CloseHandle(file) && error == 0) error = GetLastError();
-  held_ = false;
-  releaseStops();
-  if (error != 0) *err = systemError(error);
-  return error == 0;
+  return static_cast<int>(error);
+}
+
+bool DiskOutputFile::seekStart() {
+  LARGE_INTEGER none = {};
+  return SetFilePointerEx(reinterpret_cast<HANDLE>(file_.handle), none, nullptr, FILE_BEGIN) != 0;
 }
 
 void DiskOutputFile::closeOld() {
