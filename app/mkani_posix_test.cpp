@@ -164,6 +164,20 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
        "truncate -s 300M x.img && mkfs.xfs -q x.img && mkdir p && mount -o loop x.img p && mk && "
        "for k in $(seq 1000 3999); do : >frame-$k.jpg; done && head -c 300000 /dev/zero >main.ani "
        "&& { cat /dev/zero >fill 2>&- || :; } && WANT=want-many go"},
+      {"an exFAT card on a loop device", "fuse mount.exfat-fuse && command -v mkfs.exfat",
+       "truncate -s 64M ex.img && mkfs.exfat ex.img && d=$(losetup -f --show ex.img) && mkdir p && "
+       "mount.exfat-fuse $d p && mk && { go; s=$?; cd ..; fusermount -u p; losetup -d $d; exit $s; "
+       "}"},
+      {"an NTFS disk through ntfs-3g", "fuse ntfs-3g && command -v mkntfs",
+       "truncate -s 64M nt.img && mkntfs -q -F -f nt.img && mkdir p && ntfs-3g nt.img p && mk && "
+       "go"},
+      {"a full btrfs disk, where the old blocks are no room: the old script stays",
+       "command -v mkfs.btrfs",
+       "truncate -s 200M x.img && mkfs.btrfs -q x.img && mkdir p && mount -o loop x.img p && mk && "
+       "for k in $(seq 1000 3999); do : >frame-$k.jpg; done && head -c 300000 /dev/zero >main.ani "
+       "&& { cat /dev/urandom >fill 2>&- || :; } && ! " MKANI_EXE " 2>../out && test \"$(cat "
+       "../out)\" = \"mkani: cannot write main.ani: No space left on device\" && cmp main.ani "
+       "/dev/zero 2>&1 | grep -q EOF"},
       {"a full FAT card", "fuse fusefat && command -v mkfs.vfat",
        "mkfs.vfat -C fat.img 8192 && mkdir p && fusefat -o rw+ fat.img p && mk && rm main.ani && "
        "head -c 30000 /dev/zero >main.ani && { cat /dev/zero >fill 2>&- || :; } && go"},
@@ -185,7 +199,7 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
     const int status = geteuid() ? 9 : std::system("unshare -m sh place >/dev/null 2>&1") >> 8;
     if (status == 9) std::cout << "skipped " << place << ": needs root, or a tool not here\n";
     EXPECT_TRUE(status == 0 || status == 9) << place;
-    std::system("chattr -a p 2>&-; rm -rf p q b out fat.img x.img");
+    std::system("chattr -a p 2>&-; rm -rf p q b out fat.img x.img ex.img nt.img");
   }
 }
 
