@@ -159,7 +159,12 @@ int run(DirectorySource* dir, OutputFile* script, Console* console) {
   try {
     return runOnce(dir, script, console);
   } catch (const std::bad_alloc&) {  // everything taken was given back on the way out
-    console->errorLine("mkani: out of memory");
+    script->discard();               // and a rewrite in place begun is undone
+    if (script->damaged()) {
+      console->errorLine(kProgram + "out of memory; " + ScriptWriter::kFileName + " is damaged");
+      return kExitDamaged;
+    }
+    console->errorLine(kProgram + "out of memory");
     return kExitFailed;
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <new>
 
 #include "test/test_util.h"
 
@@ -96,6 +97,32 @@ TEST(RunTest, ADamagedScriptHasAStatusOfItsOwn) {
   EXPECT_EQ(run(&dir, &file, &console), kExitDamaged);
   EXPECT_EQ(console.said.back(),
             "err: mkani: cannot write main.ani: Input/output error; main.ani is damaged");
+}
+
+// A script file that runs out of memory as it is written, and then is damaged, or not.
+struct StarvedFile : DamagingFile {
+  explicit StarvedFile(bool damaging) : damaging(damaging) {}
+  bool write(const char* /*data*/, size_t /*size*/, std::string* /*err*/) override {
+    throw std::bad_alloc();
+  }
+  void discard() override { discarded = true; }
+  bool damaged() const override { return damaging && discarded; }
+  bool damaging, discarded = false;
+};
+
+TEST(RunTest, RunningOutOfMemoryMidWriteGivesTheFileUpAndSaysWhetherItIsDamaged) {
+  // Whether giving up damages it, then what the run ends in.
+  const std::pair<bool, std::string> cases[] = {
+      {false, "2 err: mkani: out of memory"},
+      {true, "3 err: mkani: out of memory; main.ani is damaged"},
+  };
+  for (const auto& [damaging, outcome] : cases) {
+    FakeDirectory dir({"a.jpg"});
+    StarvedFile file(damaging);
+    LineConsole console;
+    const int status = run(&dir, &file, &console);
+    EXPECT_EQ(std::to_string(status) + " " + console.said.back(), outcome);
+  }
 }
 
 }  // namespace mkani

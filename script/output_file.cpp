@@ -122,7 +122,8 @@ void DiskOutputFile::keepOld() {
 
 void DiskOutputFile::undoInPlace(std::string* err) {
   // A script that this run made goes; one that nothing was written to holds what it held.
-  if (created_ || !touched()) return;
+  if (undone_ || created_ || !touched()) return;
+  undone_ = true;
   std::string ignored;
   if (oldBytes_ && seekStart() &&
       writeAll(file_.handle, oldBytes_->data(), oldBytes_->size(), &ignored) && cutInPlace() == 0) {
@@ -159,6 +160,9 @@ bool DiskOutputFile::faulted(Step step, std::string* err) {
 }
 
 void DiskOutputFile::discard() {
+  // A rewrite in place given up half-way (the listing ran out of memory, say) is undone too.
+  std::string ignored;
+  if (inPlace_ && file_.handle != ScratchFile::kClosed) undoInPlace(&ignored);
   if (held_) {
     held_ = false;
     releaseStops();

@@ -175,7 +175,8 @@ class DiskOutputFile : public OutputFile {
   bool renameRefused_ = false;           // known at open: no scratch file could take its place
   bool inPlace_ = false;
   bool damaged_ = false;
-  bool held_ = false;  // stop requests are held back
+  bool undone_ = false;  // a failed rewrite in place was put back, or found damaged
+  bool held_ = false;    // stop requests are held back
 };
 
 }  // namespace mkani

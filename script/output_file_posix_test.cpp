@@ -308,4 +308,16 @@ TEST(OutputFilePosixTest, WithoutStatxAnAppendOnlyFolderIsStillRewrittenInPlace)
   std::system("chattr -a .");
 }
 
+TEST(OutputFilePosixTest, ARewriteInPlaceGivenUpHalfWayIsPutBack) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old script");
+  FaultyFile file({{Step::kCreate, EACCES}});
+  std::string err;
+  ASSERT_TRUE(file.open("main.ani", 100, &err)) << err;
+  ASSERT_TRUE(file.write("new", 3, &err)) << err;
+  file.discard();
+  EXPECT_EQ(readFile("main.ani"), "old script");
+  EXPECT_FALSE(file.damaged());
+}
+
 }  // namespace mkani
