@@ -19,6 +19,27 @@ int strictWideToBytes(unsigned codePage, unsigned long flags, const wchar_t* wid
   return platformWideToBytes(codePage, flags, wide, out, room, usedDefault);
 }
 
+// WideCharToMultiByte as Windows XP has it: it knows no WC_ERR_INVALID_CHARS.
+int xpWideToBytes(unsigned codePage, unsigned long flags, const wchar_t* wide, char* out, int room,
+                  int* usedDefault) {
+  if (flags & WC_ERR_INVALID_CHARS) return 0;
+  return strictWideToBytes(codePage, flags, wide, out, room, usedDefault);
+}
+
+TEST(MkaniWin32Test, OnWindowsXpNamesConvertToUtf8Too) {
+  // The code page, the long name, and the name written ("?" before it when it is reported).
+  const std::tuple<unsigned, const wchar_t*, std::string> cases[] = {
+      {1252, L"\u0394.jpg", "?\xce\x94.jpg"},
+      {CP_UTF8, L"\u0394.jpg", "\xce\x94.jpg"},
+      {CP_UTF8, L"\xd800.jpg", "?\xef\xbf\xbd.jpg"},  // a lone surrogate: shown, not written
+  };
+  for (const auto& [codePage, longName, written] : cases) {
+    std::string name;
+    const auto status = ansiName(codePage, longName, L"", &name, xpWideToBytes);
+    EXPECT_EQ((status == DirectorySource::kUnwritable ? "?" : "") + name, written);
+  }
+}
+
 TEST(MkaniWin32Test, EveryNameIsListedInAnyFolderBesideAnotherRunOrReportedInAnyCodePage) {
   ScopedTempDir dir;
   const std::wstring base = std::filesystem::current_path().wstring();

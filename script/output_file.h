@@ -39,6 +39,10 @@ class OutputFile {
   virtual bool damaged() const { return false; }
 };
 
+// Windows: returns true when a file with the reparse tag `reparseTag` stands for another one (a
+// symbolic link, a junction), which a script must not be written through.
+bool namesAnotherFile(unsigned long reparseTag);
+
 // The file on disk. The new file is a scratch file beside `path`, given what the old one had
 // (owner, group, permission bits, access list and other extended attributes), then renamed over
 // it. Where the folder refuses any of that for a reason that writing `path` does not share
@@ -59,6 +63,8 @@ class DiskOutputFile : public OutputFile {
     kReadAttribute,
     kWriteAttribute,
     kFolderFlags,
+    kOpenOld,
+    kReparseTag,  // Windows: a test's fault is the reparse tag the old file is taken to carry
     kWrite,
     kClose,
     kName,

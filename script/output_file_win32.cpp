@@ -52,6 +52,14 @@ DWORD roomIn(HANDLE file, uint64_t size) {
   return GetFileSizeEx(file, &have) ? roomFor(static_cast<uint64_t>(have.QuadPart), size) : 0;
 }
 
+}  // namespace
+
+bool namesAnotherFile(unsigned long reparseTag) {
+  return (reparseTag & 0x20000000) != 0;  // IsReparseTagNameSurrogate
+}
+
+namespace {
+
 // Opens `path` with `access`, sharing it with every other program. Returns the handle, or
 // INVALID_HANDLE_VALUE with the reason in GetLastError().
 HANDLE openShared(const std::wstring& path, DWORD access, DWORD disposition) {
@@ -62,11 +70,17 @@ HANDLE openShared(const std::wstring& path, DWORD access, DWORD disposition) {
 }  // namespace
 
 bool DiskOutputFile::examine(std::string* err) {
-  // A link or junction would have the script written over whatever it points at.
   const std::wstring path = wholePath(path_);
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+  WIN32_FIND_DATAW found;  // the entry itself, with its reparse tag (on XP too)
+  const HANDLE find = FindFirstFileW(path.c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return true;
+  FindClose(find);
+  const DWORD attributes = found.dwFileAttributes;
+  const DWORD injected = static_cast<DWORD>(fault(Step::kReparseTag));
+  const bool reparse = injected != 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  // A link or junction would have the script written over whatever it points at. Other reparse
+  // points (OneDrive's placeholders, deduplicated or compressed files) are files like any other.
+  if (reparse && namesAnotherFile(injected != 0 ? injected : found.dwReserved0)) {
     *err = "it is a symbolic link";
     return false;
   }
@@ -78,20 +92,28 @@ bool DiskOutputFile::examine(std::string* err) {
     *err = "it is read-only";
     return false;
   }
-  // The old file must be one that can be written now. One that a program holds open, letting
-  // others write it but not replace it, is rewritten in place.
+  // The old file must be one that can be written now. A program holding it for a moment (an
+  // indexer, a sync client, another run) and a file being deleted are waited for; one that a
+  // program holds longer, letting others write it but not replace it, and one that may be
+  // written but not deleted (a share granting "Write" without "Modify") are rewritten in place.
   HANDLE old = INVALID_HANDLE_VALUE;
+  DWORD error = 0;
   for (int attempt = 0; old == INVALID_HANDLE_VALUE && attempt <= kRetries; ++attempt) {
     if (attempt > 0) Sleep(kRetryPause);
-    old = openShared(path, GENERIC_WRITE | DELETE, OPEN_EXISTING);
-    if (old == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
-      old = openShared(path, GENERIC_WRITE, OPEN_EXISTING);
-      renameRefused_ = old != INVALID_HANDLE_VALUE;
-    }
-    if (old == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) break;
+    error = static_cast<DWORD>(fault(Step::kOpenOld));
+    if (error == 0) old = openShared(path, GENERIC_WRITE | DELETE, OPEN_EXISTING);
+    if (old == INVALID_HANDLE_VALUE && error == 0) error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+  }
+  if (old == INVALID_HANDLE_VALUE && error == ERROR_FILE_NOT_FOUND) return true;  // gone since
+  if (old == INVALID_HANDLE_VALUE &&
+      (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)) {
+    old = openShared(path, GENERIC_WRITE, OPEN_EXISTING);
+    renameRefused_ = old != INVALID_HANDLE_VALUE;
+    if (old == INVALID_HANDLE_VALUE) error = GetLastError();
   }
   if (old == INVALID_HANDLE_VALUE) {
-    *err = fileFailure(GetLastError());
+    *err = fileFailure(error);
     return false;
   }
   const bool disk = GetFileType(old) == FILE_TYPE_DISK;
@@ -134,6 +156,9 @@ DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
   bool replace = attributes != INVALID_FILE_ATTRIBUTES;
   bool lost = false;  // the old file is gone, the new one still under its scratch name
   DWORD error = 0;
+  // Once ReplaceFileW has failed half-way the scratch file holds the only script: a stop must
+  // not remove it, so stops wait for the retries.
+  holdStops();
   for (int attempt = 0; attempt <= kRetries; ++attempt) {
     if (attempt > 0) Sleep(kRetryPause);
     error = static_cast<DWORD>(fault(Step::kRename));
@@ -142,6 +167,7 @@ DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
                                 nullptr, nullptr)
                  : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))) {
       releaseScratchName(&file_);
+      releaseStops();
       return Outcome::kDone;
     }
     if (error == 0) error = GetLastError();
@@ -155,10 +181,12 @@ DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
     }
   }
   *err = fileFailure(error);
-  if (!lost) return Outcome::kRefused;
-  *err += "; the new script is kept in " + file_.name;
-  releaseScratchName(&file_);
-  return Outcome::kFailed;
+  if (lost) {
+    *err += "; the new script is kept in " + file_.name;
+    releaseScratchName(&file_);
+  }
+  releaseStops();
+  return lost ? Outcome::kFailed : Outcome::kRefused;
 }
 
 bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {

@@ -7,20 +7,37 @@
 namespace mkani {
 namespace {
 
+// Converts `wide` to the code page `codePage` with `flags` into *out. Returns false when some
+// character has no equivalent there, or the conversion fails.
+bool convertAll(unsigned codePage, unsigned long flags, const wchar_t* wide, std::string* out,
+                WideToBytes convert) {
+  // UTF-8 holds every character: it takes no check for loss, which it refuses.
+  int lossy = 0;
+  int* const check = codePage == CP_UTF8 ? nullptr : &lossy;
+  const int room = convert(codePage, flags, wide, nullptr, 0, check);
+  out->resize(static_cast<size_t>(room > 0 ? room : 1));
+  const int size = room > 0 ? convert(codePage, flags, wide, &(*out)[0], room, check) : 0;
+  out->resize(size > 0 ? static_cast<size_t>(size) - 1 : 0);  // less the terminating NUL
+  return size > 0 && !lossy;
+}
+
+// Returns true when the UTF-8 `bytes` convert back to `wide`.
+bool spells(const std::string& bytes, const wchar_t* wide) {
+  const int room = MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, nullptr, 0);
+  std::wstring back(static_cast<size_t>(room > 0 ? room : 1), L'\0');
+  const int size =
+      room > 0 ? MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, &back[0], room) : 0;
+  return size > 0 && back.compare(0, static_cast<size_t>(size) - 1, wide) == 0;
+}
+
 // Converts `wide` to the code page `codePage` into *out. Returns false when some character has
 // no equivalent there, or the conversion fails.
 bool toCodePage(unsigned codePage, const wchar_t* wide, std::string* out, WideToBytes convert) {
-  // UTF-8 holds every character: it takes neither of the checks for loss, which it refuses,
-  // only the one for broken UTF-16.
-  const bool utf8 = codePage == CP_UTF8;
-  const unsigned long flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  int lossy = 0;
-  const int room = convert(codePage, flags, wide, nullptr, 0, utf8 ? nullptr : &lossy);
-  out->resize(static_cast<size_t>(room > 0 ? room : 1));
-  const int size =
-      room > 0 ? convert(codePage, flags, wide, &(*out)[0], room, utf8 ? nullptr : &lossy) : 0;
-  out->resize(size > 0 ? static_cast<size_t>(size) - 1 : 0);  // less the terminating NUL
-  return size > 0 && !lossy;
+  if (codePage != CP_UTF8) return convertAll(codePage, WC_NO_BEST_FIT_CHARS, wide, out, convert);
+  // To UTF-8, broken UTF-16 is refused. Windows XP knows no flag for that: there the name is
+  // converted without it and checked by converting it back.
+  return convertAll(CP_UTF8, WC_ERR_INVALID_CHARS, wide, out, convert) ||
+         (convertAll(CP_UTF8, 0, wide, out, convert) && spells(*out, wide));
 }
 
 // Returns true when `name` ends in `suffix`, ASCII letter case ignored; `suffix` is lower case.

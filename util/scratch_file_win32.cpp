@@ -12,6 +12,11 @@ namespace {
 wchar_t pendingPath[32768];
 bool pending = false;
 
+// A scratch file that another program holds is tried again this many times, this many
+// milliseconds apart.
+const int kRemoveRetries = 20;
+const DWORD kRemovePause = 50;
+
 }  // namespace
 
 bool createScratchFile(bool temporary, ScratchFile* file, std::string* err) {
@@ -56,8 +61,13 @@ int removeScratchFile(ScratchFile* file) {
   if (file->handle != ScratchFile::kClosed) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
   file->handle = ScratchFile::kClosed;
   holdStops();
-  const DWORD error =
-      !file->name.empty() && !DeleteFileW(wholePath(file->name).c_str()) ? GetLastError() : 0;
+  DWORD error = 0;
+  // A program that opened it meanwhile (a scanner, an indexer) is given about a second.
+  for (int attempt = 0; attempt <= kRemoveRetries && !file->name.empty(); ++attempt) {
+    if (attempt > 0) Sleep(kRemovePause);
+    error = DeleteFileW(wholePath(file->name).c_str()) ? 0 : GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+  }
   releaseScratchName(file);
   releaseStops();
   return static_cast<int>(error);
