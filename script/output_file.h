@@ -44,8 +44,9 @@ class OutputFile {
 bool namesAnotherFile(unsigned long reparseTag);
 
 // The file on disk. The new file is a scratch file beside `path`, given what the old one had
-// (owner, group, permission bits, access list and other extended attributes), then renamed over
-// it. Where the folder refuses any of that for a reason that writing `path` does not share
+// (on POSIX owner, group, permission bits, access list and other extended attributes; on Windows
+// ReplaceFileW gives it the attributes, streams and access list, not the owner or audit list),
+// then renamed over it. Where the folder refuses any of that for a reason that writing `path` does not share
 // (no new file allowed, no inode or room for a second copy, an owner, access list or other
 // attribute that cannot be given, a rename refused, a folder that keeps every name it holds, or
 // may), `path` itself is rewritten in place instead, as far as room is made for it first, locked
