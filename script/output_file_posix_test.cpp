@@ -320,4 +320,29 @@ TEST(OutputFilePosixTest, ARewriteInPlaceGivenUpHalfWayIsPutBack) {
   EXPECT_FALSE(file.damaged());
 }
 
+TEST(OutputFilePosixTest, AScriptOfTheLargestSizeKeptIsPutBack) {
+  ScopedTempDir dir;
+  const std::string old(DiskOutputFile::kKeptMax, 'o');
+  writeFile("main.ani", old);
+  FaultyFile file({{Step::kCreate, EACCES}, {Step::kWrite, EIO}});
+  file.writesBeforeFault = 1;
+  EXPECT_EQ(writeScript(manyNames(), &file, 4096), "cannot write main.ani: Input/output error");
+  EXPECT_TRUE(readFile("main.ani") == old);
+}
+
+TEST(OutputFilePosixTest, AScratchFileGivenUpForInPlaceIsClosed) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  const auto openFiles = [] {
+    std::error_code none;  // counts none without /proc
+    return std::distance(fs::directory_iterator("/proc/self/fd", none), fs::directory_iterator());
+  };
+  const auto before = openFiles();
+  if (before == 0) GTEST_SKIP() << "no /proc/self/fd to count open files in";
+  FaultyFile file({{Step::kMode, ENOSYS}});  // refused once the scratch file is made
+  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+  EXPECT_TRUE(file.inPlace());
+  EXPECT_EQ(openFiles(), before);
+}
+
 }  // namespace mkani
