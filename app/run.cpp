@@ -80,9 +80,9 @@ bool printed(Console* console, std::string_view line) {
   return false;
 }
 
-int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
-  DiskRunStore runs;
-  PictureSearch search(dir, &runs);
+int runOnce(DirectorySource* dir, RunStore* runs, size_t budget, OutputFile* file,
+            Console* console) {
+  PictureSearch search(dir, runs, budget);
   PictureEntry entry;
   std::string searchError;
   bool failed = false;
@@ -123,10 +123,20 @@ int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
 
   ScriptWriter script(file);
   std::string writeError;
-  uint64_t count = 0;
+  uint64_t count = 0, nameBytes = 0, leftOut = 0;
+  // Rewritten in place, the script has room for the names counted at first: where the folder
+  // grows while it is listed again, the names past that room are left out.
+  const uint64_t room = scriptSize(search.matches(), search.matchBytes());
   if (script.open(search.matches(), search.matchBytes(), &writeError)) {
-    while (script.writePicture(entry.name, count, &writeError)) {
-      ++count;
+    for (;;) {
+      if (file->fixedSize() && scriptSize(count + 1, nameBytes + entry.name.size()) > room) {
+        ++leftOut;
+      } else if (script.writePicture(entry.name, count, &writeError)) {
+        ++count;
+        nameBytes += entry.name.size();
+      } else {
+        break;
+      }
       status = writable(search.next(&entry, &searchError));
       if (status != SearchStatus::kEntry) {
         script.finish(count, &writeError);
@@ -139,6 +149,11 @@ int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
 
   if (!written) {
     console->errorLine(kProgram + writeError);
+    failed = true;
+  }
+  if (leftOut > 0 && written) {
+    console->errorLine(kProgram + "the folder grew while " + ScriptWriter::kFileName +
+                       " was rewritten in place; it leaves out the last " + pictures(leftOut));
     failed = true;
   }
   if (status == SearchStatus::kFailed) {
@@ -156,8 +171,13 @@ int runOnce(DirectorySource* dir, OutputFile* file, Console* console) {
 }  // namespace
 
 int run(DirectorySource* dir, OutputFile* script, Console* console) {
+  DiskRunStore runs;
+  return run(dir, &runs, PictureSearch::kDefaultBudget, script, console);
+}
+
+int run(DirectorySource* dir, RunStore* runs, size_t budget, OutputFile* script, Console* console) {
   try {
-    return runOnce(dir, script, console);
+    return runOnce(dir, runs, budget, script, console);
   } catch (const std::bad_alloc&) {  // everything taken was given back on the way out
     script->discard();               // and a rewrite in place begun is undone
     if (script->damaged()) {

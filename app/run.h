@@ -5,6 +5,7 @@
 #include "app/console.h"
 #include "script/output_file.h"
 #include "search/directory_source.h"
+#include "search/run_store.h"
 
 namespace mkani {
 
@@ -22,6 +23,9 @@ constexpr const char* kNoPicturesMessage = "No *.jpg files in current directory!
 // Lists the pictures that `dir` names and writes main.ani for them through `script`, telling
 // the user through `console`. Returns the run's ExitStatus.
 int run(DirectorySource* dir, OutputFile* script, Console* console);
+
+// The same, holding at most `budget` bytes of names and setting sorted runs aside in `runs`.
+int run(DirectorySource* dir, RunStore* runs, size_t budget, OutputFile* script, Console* console);
 
 // What main does with the command line `argc`, `argv`: prints the usage or the version when
 // that is all it asks for, and otherwise ignores it and runs on the platform's listing of the

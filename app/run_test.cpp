@@ -125,4 +125,41 @@ TEST(RunTest, RunningOutOfMemoryMidWriteGivesTheFileUpAndSaysWhetherItIsDamaged)
   }
 }
 
+// Forty pictures, to which a picture at the end of the order comes while they are listed again.
+struct GrowingDirectory : FakeDirectory {
+  GrowingDirectory() {
+    for (int k = 10; k < 50; ++k) names.push_back("p" + std::to_string(k) + ".jpg");
+  }
+  bool open(const char* pattern, std::string* err) override {
+    if (passes == 3) names.push_back("z.jpg");
+    return FakeDirectory::open(pattern, err);
+  }
+};
+
+TEST(RunTest, AFolderThatGrowsWhileTheScriptIsRewrittenInPlaceFillsOnlyTheRoomMade) {
+  ScopedTempDir dir;
+  GrowingDirectory growing;
+  FakeRunStore noRuns;
+  noRuns.failAppendAt = 0;  // the folder is listed again for each batch
+  FaultyFile inPlace({{DiskOutputFile::Step::kCreate, EACCES}});
+  LineConsole console;
+  const std::vector<std::string> first(growing.names);
+  EXPECT_EQ(run(&growing, &noRuns, 300, &inPlace, &console), kExitFailed);
+  EXPECT_EQ(console.said.back(),
+            "err: mkani: the folder grew while main.ani was rewritten in place; it leaves out the "
+            "last 1 picture");
+  EXPECT_EQ(readFile("main.ani"), expectedScript(first));
+}
+
+TEST(RunTest, AFolderThatGrowsWhileTheScriptIsReplacedWholeIsListedWhole) {
+  ScopedTempDir dir;
+  GrowingDirectory growing;
+  FakeRunStore noRuns;
+  noRuns.failAppendAt = 0;
+  DiskOutputFile whole;
+  LineConsole console;
+  EXPECT_EQ(run(&growing, &noRuns, 300, &whole, &console), kExitWritten);
+  EXPECT_EQ(readFile("main.ani"), expectedScript(growing.names));
+}
+
 }  // namespace mkani

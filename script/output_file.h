@@ -37,6 +37,10 @@ class OutputFile {
   // Returns true when a failed write or close left `path` holding neither the old script nor
   // the new one.
   virtual bool damaged() const { return false; }
+
+  // Returns true when, once open, the file takes no more than the size given to `open` (a
+  // rewrite in place, whose room was made for that).
+  virtual bool fixedSize() const { return false; }
 };
 
 // Windows: returns true when a file with the reparse tag `reparseTag` stands for another one (a
@@ -46,10 +50,10 @@ bool namesAnotherFile(unsigned long reparseTag);
 // The file on disk. The new file is a scratch file beside `path`, given what the old one had
 // (on POSIX owner, group, permission bits, access list and other extended attributes; on Windows
 // ReplaceFileW gives it the attributes, streams and access list, not the owner or audit list),
-// then renamed over it. Where the folder refuses any of that for a reason that writing `path` does not share
-// (no new file allowed, no inode or room for a second copy, an owner, access list or other
-// attribute that cannot be given, a rename refused, a folder that keeps every name it holds, or
-// may), `path` itself is rewritten in place instead, as far as room is made for it first, locked
+// then renamed over it. Where the folder refuses any of that for a reason that writing `path` does
+// not share (no new file allowed, no inode or room for a second copy, an owner, access list or
+// other attribute that cannot be given, a rename refused, a folder that keeps every name it holds,
+// or may), `path` itself is rewritten in place instead, as far as room is made for it first, locked
 // against other runs rewriting it, with stop requests held back until it is whole. A `path`
 // that a failed run created is removed again.
 class DiskOutputFile : public OutputFile {
@@ -90,6 +94,7 @@ class DiskOutputFile : public OutputFile {
   void discard() override;
 
   bool damaged() const override { return damaged_; }
+  bool fixedSize() const override { return inPlace_; }
 
   // Returns true when `path` is, or was, rewritten in place rather than replaced whole.
   bool inPlace() const { return inPlace_; }
