@@ -9,7 +9,7 @@ namespace {
 
 // Buckets up to this size are sorted by their eight-byte keys, by comparison when small and by
 // least-significant-byte radix sort through a scratch buffer of this size otherwise.
-const size_t kKeyedBucket = size_t{1} << 16;
+const size_t kKeyedBucket = kSortScratch;
 const size_t kComparedBucket = 256;
 
 // The folded bytes depth..depth+7 of a name, big-endian, zero past its end. Names never hold a
@@ -161,7 +161,11 @@ int compareNames(std::string_view a, std::string_view b) {
 
 void sortNames(NameRef* refs, size_t count, const char* arena) {
   std::vector<NameRef> scratch(std::min(count, kKeyedBucket));
-  sortFrom(refs, count, arena, 0, scratch.data());
+  sortNames(refs, count, arena, scratch.data());
+}
+
+void sortNames(NameRef* refs, size_t count, const char* arena, NameRef* scratch) {
+  sortFrom(refs, count, arena, 0, scratch);
 }
 
 }  // namespace mkani

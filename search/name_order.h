@@ -34,6 +34,13 @@ inline std::string_view nameAt(const char* arena, const NameRef& ref) {
 // Sorts `refs[0..count)` into compareNames order of the names they point to in `arena`.
 void sortNames(NameRef* refs, size_t count, const char* arena);
 
+// The most references of scratch space that the sort needs, however many names it sorts.
+constexpr size_t kSortScratch = size_t{1} << 16;
+
+// The same, with room for min(count, kSortScratch) references at `scratch` instead of memory
+// of its own.
+void sortNames(NameRef* refs, size_t count, const char* arena, NameRef* scratch);
+
 }  // namespace mkani
 
 #endif  // MKANI_SEARCH_NAME_ORDER_H_

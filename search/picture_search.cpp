@@ -12,12 +12,16 @@ const size_t kPrefetchAhead = 32;
 // The batch's first block; it grows to the budget only in a folder that needs it.
 const size_t kFirstBlock = size_t{1} << 20;
 
+// More bytes than any file system's longest name: 255 on most, 765 for 255 UTF-16 units in
+// a double-byte code page.
+const size_t kLongestName = 4096;
+
 // In a run, each name is its length in two bytes, low byte first, then its bytes.
 const size_t kLengthBytes = 2;
 
 // Runs are written through a buffer of an eighth of the budget, at most kSpillBuffer, and read back
-// through buffers that share an eighth of the budget, each between the two bounds, and grow to hold
-// a longer name.
+// through buffers that share an eighth of the budget, each between the two bounds and never
+// smaller than the longest name.
 const size_t kSpillBuffer = size_t{1} << 20;
 const size_t kRunBufferMin = 64;
 const size_t kRunBufferMax = size_t{1} << 20;
@@ -128,7 +132,7 @@ bool PictureSearch::readPass() {
     matches_ = matchBytes_ = 0;
     return readPass();
   }
-  sortNames(refs(), count_, block_.get());
+  sort();
   if (!runs_.empty()) startMerge();
   return ok;
 }
@@ -142,6 +146,7 @@ bool PictureSearch::add(std::string_view name, bool force) {
     grow(alignUp(to));
   }
   std::memcpy(block_.get() + used_, name.data(), name.size());
+  longest_ = std::max(longest_, name.size());
   ++count_;
   NameRef& ref = *refs();  // its key is set by the sort
   ref.offset = static_cast<uint32_t>(used_);
@@ -159,8 +164,8 @@ void PictureSearch::grow(size_t capacity) {
 }
 
 bool PictureSearch::spill() {
+  sort();
   NameRef* refs = this->refs();
-  sortNames(refs, count_, block_.get());
   std::string ignored;  // a failure here only means listing again instead
   if (runs_.empty() && !store_->create(&ignored)) return false;
   const size_t size = std::min(budget_ / 8, kSpillBuffer);
@@ -188,8 +193,13 @@ bool PictureSearch::spill() {
 }
 
 void PictureSearch::prune() {
+  // Listed again for each batch, the search takes all the memory it needs now: the passes to
+  // come may run while the script is rewritten in place.
+  sortScratch_.resize(kSortScratch);
+  last_.reserve(kLongestName);
+  cutoff_.reserve(kLongestName);
+  sort();
   NameRef* refs = this->refs();
-  sortNames(refs, count_, block_.get());
   size_t keep = 1;
   size_t used = refs[0].length + sizeof(NameRef);
   while (keep + 1 < count_) {
@@ -216,8 +226,18 @@ void PictureSearch::prune() {
   count_ = keep;
 }
 
+void PictureSearch::sort() {
+  const size_t need = std::min(count_, kSortScratch);
+  if (sortScratch_.size() < need) sortScratch_.resize(need);
+  sortNames(refs(), count_, block_.get(), sortScratch_.data());
+}
+
 void PictureSearch::startMerge() {
-  const size_t each = std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax);
+  // Each buffer holds the longest name: the merge, which may run while the script is rewritten
+  // in place, takes no more memory.
+  const size_t each =
+      std::max(std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax),
+               kLengthBytes + longest_);
   for (size_t i = 0; i < runs_.size(); ++i) {
     runs_[i].buffer.reset(new char[each]);
     runs_[i].size = each;
@@ -247,15 +267,8 @@ bool PictureSearch::advance(Run* run) {
       run->name = {};
       return true;
     }
-    // Keep what is left at the front, with room for the whole name, and read on.
-    if (need > run->size) {
-      run->size = need;
-      std::unique_ptr<char[]> bigger(new char[run->size]);
-      std::memcpy(bigger.get(), at, have);
-      run->buffer.swap(bigger);
-    } else {
-      std::memmove(run->buffer.get(), at, have);
-    }
+    // Keep what is left at the front, where the buffer has room for the whole name, and read on.
+    std::memmove(run->buffer.get(), at, have);
     run->pos = 0;
     run->filled = have;
     const size_t want =

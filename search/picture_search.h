@@ -89,6 +89,8 @@ class PictureSearch {
   // Moves `run` on to its next name. Returns false with the reason in error_ when reading failed;
   // run.name is empty after its last name.
   bool advance(Run* run);
+  // Sorts the batch, in scratch memory that the search keeps.
+  void sort();
   // Reads the first name of every run and readies the merge.
   void startMerge();
   SearchStatus nextMerged(PictureEntry* entry, std::string* err);
@@ -115,6 +117,9 @@ class PictureSearch {
   size_t used_ = 0;   // bytes of names
   size_t count_ = 0;  // references, sorted once the pass is over
   size_t pos_ = 0;    // next reference to yield
+
+  std::vector<NameRef> sortScratch_;
+  size_t longest_ = 0;  // bytes of the longest name added
 
   bool canSpill_;  // runs may be set aside in store_
   std::vector<Run> runs_;

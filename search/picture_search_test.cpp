@@ -4,10 +4,30 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <tuple>
 
 #include "test/test_util.h"
+
+// Memory taken while `counting`, counted for the tests below.
+namespace {
+bool counting = false;
+long allocations = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  allocations += counting;
+  if (void* taken = std::malloc(size > 0 ? size : 1)) return taken;
+  throw std::bad_alloc();
+}
+void operator delete(void* taken) noexcept {
+  std::free(taken);
+}
+void operator delete(void* taken, std::size_t /*size*/) noexcept {
+  std::free(taken);
+}
 
 namespace mkani {
 
@@ -112,21 +132,70 @@ TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInOrderAndFailuresYieldWhatWas
       {0, -1, false, -1, listing + "Permission denied"},
       {-1, -1, true, -1, listing + "Bad file descriptor"},
       {-1, 2, false, -1, listing + "Input/output error"},
-      {-1, -1, false, 20, "cannot read back the names set aside: No space left on device"},
+      {-1, -1, false, 60, "cannot read back the names set aside: No space left on device"},
       {-1, -1, false, 1, "cannot read back the names set aside: No space left on device"},
   };
   for (const auto& [openAt, readAt, failClose, storeReadAt, error] : cases) {
-    FakeDirectory dir(manyNames(200));
+    FakeDirectory dir(manyNames(2000));  // runs longer than their read buffers
     dir.failOpenAtPass = openAt;
     dir.failReadAtPass = readAt;
     dir.failClose = failClose;
     FakeRunStore runs;
     runs.failReadAt = storeReadAt;
-    Listing got = searchAll(&dir, storeReadAt < 0 ? nullptr : &runs, 300);
+    Listing got = searchAll(&dir, storeReadAt < 0 ? nullptr : &runs, 3000);
     EXPECT_EQ(got.end, error);
     EXPECT_EQ(got.names.empty(), openAt == 0 || storeReadAt == 1) << error;
     EXPECT_EQ(got.names, pictures(got.names)) << error;
   }
+}
+
+// Lists its names in every pass, taking no memory.
+struct QuietDirectory : DirectorySource {
+  bool open(const char* /*pattern*/, std::string* /*err*/) override { return read_ = 0, true; }
+  Status read(std::string_view* name, std::string* /*err*/) override {
+    if (read_ == names.size()) return kEnd;
+    *name = names[read_++];
+    return kName;
+  }
+  bool close(std::string* /*err*/) override { return true; }
+  Names names;
+  size_t read_ = 0;
+};
+
+// Returns the memory a search over `names` takes once its first name is yielded.
+long allocationsAfterFirst(const Names& names, RunStore* runs, size_t budget) {
+  QuietDirectory dir;
+  dir.names = names;
+  PictureSearch search(&dir, runs, budget);
+  PictureEntry entry;
+  std::string err;
+  SearchStatus status = search.first("*.jpg", &entry, &err);
+  allocations = 0;
+  counting = true;
+  size_t yielded = 0;
+  while (status == SearchStatus::kEntry) {
+    ++yielded;
+    status = search.next(&entry, &err);
+  }
+  counting = false;
+  EXPECT_EQ(yielded, names.size());
+  return allocations;
+}
+
+// Once the script may be open, the search takes no more memory: the merge of runs, with names
+// longer than a run's smallest read buffer, and the passes of a listing read again.
+TEST(PictureSearchTest, TakesNoMemoryOnceTheFirstNameIsYielded) {
+  // Long names, then short ones: later batches hold more names than the first.
+  Names longNames, mixed;
+  for (int k = 0; k < 300; ++k) {
+    longNames.push_back(std::string(100, 'n') + std::to_string(1000 + k) + ".jpg");
+    mixed.push_back((k < 100 ? "a" + std::string(40, 'x') : "p") + std::to_string(1000 + k) +
+                    ".jpg");
+  }
+  FakeRunStore runs;
+  EXPECT_EQ(allocationsAfterFirst(longNames, &runs, 4000), 0);
+  EXPECT_GT(runs.appends, 1);
+  EXPECT_EQ(allocationsAfterFirst(mixed, nullptr, 1000), 0);
 }
 
 }  // namespace mkani
