@@ -141,7 +141,7 @@ TEST(RunTest, AFolderThatGrowsWhileTheScriptIsRewrittenInPlaceFillsOnlyTheRoomMa
   GrowingDirectory growing;
   FakeRunStore noRuns;
   noRuns.failAppendAt = 0;  // the folder is listed again for each batch
-  FaultyFile inPlace({{DiskOutputFile::Step::kCreate, EACCES}});
+  FaultyFile inPlace({{DiskOutputFile::Step::kCreate, kAccessDenied}});
   LineConsole console;
   const std::vector<std::string> first(growing.names);
   EXPECT_EQ(run(&growing, &noRuns, 300, &inPlace, &console), kExitFailed);

@@ -22,6 +22,10 @@ void* operator new(std::size_t size) {
   if (void* taken = std::malloc(size > 0 ? size : 1)) return taken;
   throw std::bad_alloc();
 }
+// GCC takes the free below for one of memory from the standard operator new.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void operator delete(void* taken) noexcept {
   std::free(taken);
 }

@@ -93,6 +93,10 @@ inline std::string writeScript(const std::vector<std::string>& names, OutputFile
 // The line end of the executable's standard output and error on this platform.
 extern const char kLineEnd[];
 
+// The platform's error code for a file that may not be made: it refuses a whole replacement,
+// and the script is rewritten in place.
+extern const int kAccessDenied;
+
 // Runs the mkani executable in the current directory with the command-line `args`. Returns
 // "STATUS|OUT|ERR": its exit status and what it wrote to standard output and error.
 std::string runTool(const std::string& args = "");

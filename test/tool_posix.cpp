@@ -1,6 +1,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -9,6 +10,7 @@
 namespace mkani {
 
 const char kLineEnd[] = "\n";
+const int kAccessDenied = EACCES;
 
 std::string runTool(const std::string& args) {
   return runToolAfter(":", false, args);

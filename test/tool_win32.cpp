@@ -8,6 +8,7 @@
 namespace mkani {
 
 const char kLineEnd[] = "\r\n";
+const int kAccessDenied = ERROR_ACCESS_DENIED;
 
 std::string runTool(const std::string& args) {
   const std::string out = (std::filesystem::temp_directory_path() / "mkani-out-").string() +
