@@ -191,6 +191,11 @@ TEST(MkaniPosixTest, AStopWaitsForAnInPlaceRewriteAndMkaniWorksWhereverPicturesL
       {"an append-only folder, a set-user-ID script", "chattr -a .",
        "mk && chown 65534:65534 . main.ani && chmod 4644 main.ani && chattr +a . && AS=$nobody "
        "go && test $(stat -c %a main.ani) = 4644"},
+      {"a full append-only folder, where a first script is not even begun", "chattr -a .",
+       "mkdir p && mount -t tmpfs -o size=1M t p && cd p && touch a.jpg && { cat /dev/zero >fill "
+       "2>&- || :; "
+       "} && chattr +a . && ! " MKANI_EXE " 2>../out && test \"$(cat ../out)\" = \"mkani: "
+       "cannot write main.ani: No space left on device\" && ! test -e main.ani"},
       {"a folder with a default access list", "command -v setfacl",
        "mk && setfacl -d -m u:65534:rwx . && setfacl -b main.ani && go"},
   };

@@ -90,6 +90,24 @@ struct DamagingFile : OutputFile {
   bool damaged() const override { return true; }
 };
 
+// A script file that fails as it is closed, and does not say whether that damaged it.
+struct FailingFile : OutputFile {
+  bool open(const char* /*path*/, uint64_t /*size*/, std::string* /*err*/) override { return true; }
+  bool write(const char* /*data*/, size_t /*size*/, std::string* /*err*/) override { return true; }
+  bool close(std::string* err) override {
+    *err = "Input/output error";
+    return false;
+  }
+  void discard() override {}
+};
+
+TEST(RunTest, AFailedScriptIsNotTakenForADamagedOne) {
+  FakeDirectory dir({"a.jpg"});
+  FailingFile file;
+  LineConsole console;
+  EXPECT_EQ(run(&dir, &file, &console), kExitFailed);
+}
+
 TEST(RunTest, ADamagedScriptHasAStatusOfItsOwn) {
   FakeDirectory dir({"a.jpg"});
   DamagingFile file;

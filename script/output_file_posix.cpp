@@ -189,8 +189,9 @@ bool DiskOutputFile::carryOver() {
     const bool isList = std::strcmp(name, kAccessList) == 0;
     hasList = hasList || isList;
     error = fault(Step::kReadAttribute);
-    const ssize_t length = error == 0 ? fgetxattr(from, name, value.data(), value.size()) : -1;
-    if (length < 0 && error == 0) error = errno;
+    ssize_t length = 0;
+    if (error == 0) length = fgetxattr(from, name, value.data(), value.size());
+    if (length == -1) error = errno;
     if (error == ENODATA) continue;  // gone meanwhile
     if (error != 0) return false;
     error = fault(isList ? Step::kAccessList : Step::kWriteAttribute);

@@ -345,4 +345,19 @@ TEST(OutputFilePosixTest, AScratchFileGivenUpForInPlaceIsClosed) {
   EXPECT_EQ(openFiles(), before);
 }
 
+TEST(OutputFilePosixTest, AFirstScriptWrittenInPlaceStaysOnceItsFileGoes) {
+  ScopedTempDir dir;
+  {
+    FaultyFile file({{Step::kCreate, EACCES}});
+    EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+  }
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
+TEST(OutputFilePosixTest, AFailedWriteSaysWhy) {
+  ScopedTempDir dir;
+  FaultyFile file({{Step::kWrite, EPERM}});
+  EXPECT_EQ(writeScript({"a.jpg"}, &file), "cannot write main.ani: Operation not permitted");
+}
+
 }  // namespace mkani
