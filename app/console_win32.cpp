@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/console.h"
@@ -21,7 +22,22 @@ bool writeLine(DWORD stream, std::string_view line, std::string* err) {
     return false;
   }
   const std::string text = std::string(line) + "\r\n";
-  return writeAll(reinterpret_cast<intptr_t>(handle), text.data(), text.size(), err);
+  DWORD mode;
+  if (!GetConsoleMode(handle, &mode)) {  // a file or pipe takes the UTF-8 bytes
+    return writeAll(reinterpret_cast<intptr_t>(handle), text.data(), text.size(), err);
+  }
+  // A console shows UTF-16 in any code page; bytes it would read in its OEM code page.
+  const std::wstring wide = wideFromUtf8(text);
+  for (size_t at = 0; at < wide.size();) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(wide.size() - at, 8192));
+    DWORD done = 0;
+    if (!WriteConsoleW(handle, wide.data() + at, chunk, &done, nullptr) || done == 0) {
+      *err = systemError(GetLastError());
+      return false;
+    }
+    at += done;
+  }
+  return true;
 }
 
 // Ends a run that Ctrl-C, Ctrl-Break or the closing console asked to stop. Runs in a thread of

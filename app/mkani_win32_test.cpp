@@ -9,6 +9,7 @@
 
 #include "search/ansi_name.h"
 #include "test/test_util.h"
+#include "util/platform.h"
 
 namespace mkani {
 
@@ -24,6 +25,16 @@ int xpWideToBytes(unsigned codePage, unsigned long flags, const wchar_t* wide, c
                   int* usedDefault) {
   if (flags & WC_ERR_INVALID_CHARS) return 0;
   return strictWideToBytes(codePage, flags, wide, out, room, usedDefault);
+}
+
+TEST(MkaniWin32Test, MessagesAreUtf8AndAConsoleIsGivenThemInUtf16) {
+  EXPECT_EQ(wideFromUtf8("Acc\xc3\xa8s refus\xc3\xa9\r\n"), L"Acc\u00e8s refus\u00e9\r\n");
+  // The system's text reads back as the wide call gives it, less its period and line end.
+  wchar_t text[512];
+  DWORD size = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                              ERROR_ACCESS_DENIED, 0, text, 512, nullptr);
+  while (size > 0 && std::wstring(L"\r\n .").find(text[size - 1]) != std::wstring::npos) --size;
+  EXPECT_EQ(wideFromUtf8(systemError(ERROR_ACCESS_DENIED)), std::wstring(text, size));
 }
 
 TEST(MkaniWin32Test, OnWindowsXpNamesConvertToUtf8Too) {

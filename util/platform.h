@@ -5,11 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace mkani {
 
 // Returns the system's text for `code`, an errno value on POSIX and a GetLastError() value on
-// Windows, with no trailing period or line end: "Permission denied".
+// Windows (in UTF-8 there, whatever the code pages), with no trailing period or line end:
+// "Permission denied".
 std::string systemError(unsigned long code);
 
 // Writes all `size` bytes at `data` to `handle`, a file descriptor on POSIX and a HANDLE on
@@ -25,6 +27,10 @@ bool readAt(intptr_t handle, uint64_t offset, char* data, size_t size, size_t* g
 // UTF-16, with the "\\?\" prefix where it passes MAX_PATH, so that the wide calls reach it
 // wherever the current directory is.
 std::wstring wholePath(const std::string& name);
+
+// Windows only: returns the UTF-8 `text` in UTF-16, for the console; bytes that are no UTF-8
+// come out as U+FFFD.
+std::wstring wideFromUtf8(std::string_view text);
 
 }  // namespace mkani
 

@@ -5,15 +5,29 @@
 namespace mkani {
 
 std::string systemError(unsigned long code) {
-  char text[512];
-  DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                              code, 0, text, sizeof text, nullptr);
-  while (size > 0 && (text[size - 1] == '\r' || text[size - 1] == '\n' || text[size - 1] == ' ' ||
-                      text[size - 1] == '.')) {
+  wchar_t text[512];
+  DWORD size = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                              code, 0, text, sizeof text / sizeof *text, nullptr);
+  while (size > 0 && (text[size - 1] == L'\r' || text[size - 1] == L'\n' ||
+                      text[size - 1] == L' ' || text[size - 1] == L'.')) {
     --size;
   }
-  if (size == 0) return "error " + std::to_string(code);
-  return std::string(text, size);
+  const int room = size > 0 ? WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr,
+                                                  0, nullptr, nullptr)
+                            : 0;
+  if (room <= 0) return "error " + std::to_string(code);
+  std::string utf8(static_cast<size_t>(room), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), &utf8[0], room, nullptr, nullptr);
+  return utf8;
+}
+
+std::wstring wideFromUtf8(std::string_view text) {
+  if (text.empty()) return std::wstring();
+  const int size = static_cast<int>(text.size());
+  const int room = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(room > 0 ? room : 0), L'\0');
+  if (room > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], room);
+  return wide;
 }
 
 std::wstring wholePath(const std::string& name) {
