@@ -78,18 +78,6 @@ TEST(RunTest, ReportsSkippedNamesAndFailuresListsEveryPictureAndAnswersALoneAskF
   }
 }
 
-// A script file whose rewrite fails and leaves it damaged.
-struct DamagingFile : OutputFile {
-  bool open(const char* /*path*/, uint64_t /*size*/, std::string* /*err*/) override { return true; }
-  bool write(const char* /*data*/, size_t /*size*/, std::string* /*err*/) override { return true; }
-  bool close(std::string* err) override {
-    *err = "Input/output error; main.ani is damaged";
-    return false;
-  }
-  void discard() override {}
-  bool damaged() const override { return true; }
-};
-
 // A script file that fails as it is closed, and does not say whether that damaged it.
 struct FailingFile : OutputFile {
   bool open(const char* /*path*/, uint64_t /*size*/, std::string* /*err*/) override { return true; }
@@ -99,6 +87,15 @@ struct FailingFile : OutputFile {
     return false;
   }
   void discard() override {}
+};
+
+// One whose rewrite fails and leaves it damaged.
+struct DamagingFile : FailingFile {
+  bool close(std::string* err) override {
+    *err = "Input/output error; main.ani is damaged";
+    return false;
+  }
+  bool damaged() const override { return true; }
 };
 
 TEST(RunTest, AFailedScriptIsNotTakenForADamagedOne) {
