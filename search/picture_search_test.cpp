@@ -202,4 +202,20 @@ TEST(PictureSearchTest, TakesNoMemoryOnceTheFirstNameIsYielded) {
   EXPECT_EQ(allocationsAfterFirst(mixed, nullptr, 1000), 0);
 }
 
+// A store of runs whose file lost its last bytes.
+struct TruncatedStore : FakeRunStore {
+  bool read(uint64_t at, char* data, size_t size, size_t* got, std::string* err) override {
+    const uint64_t end = bytes.size() - 3;
+    return FakeRunStore::read(at, data, at < end ? std::min<uint64_t>(size, end - at) : 0, got,
+                              err);
+  }
+};
+
+TEST(PictureSearchTest, AStoreOfRunsThatEndsEarlyIsAFailure) {
+  FakeDirectory dir(manyNames(600));
+  TruncatedStore runs;
+  const Listing got = searchAll(&dir, &runs, 3000);
+  EXPECT_EQ(got.end, "cannot read back the names set aside: the file ends early");
+}
+
 }  // namespace mkani
