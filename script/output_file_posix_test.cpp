@@ -105,6 +105,7 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
   if (!std::system("exec >/dev/null 2>&1; mkfs.vfat -C f 256 && mkdir d && fusefat -o rw+ f d")) {
     fs::current_path("d");
     EXPECT_TRUE(createScratchFile(true, &file, &err) && file.name.empty()) << err;
+    EXPECT_NE(fcntl(static_cast<int>(file.handle), F_GETFD), -1);  // and is open
     removeScratchFile(&file), fs::current_path(".."), std::system("fusermount -u d");
   }
   // A scratch file takes the first hidden name of the process that is free.
@@ -358,6 +359,15 @@ TEST(OutputFilePosixTest, AFailedWriteSaysWhy) {
   ScopedTempDir dir;
   FaultyFile file({{Step::kWrite, EPERM}});
   EXPECT_EQ(writeScript({"a.jpg"}, &file), "cannot write main.ani: Operation not permitted");
+}
+
+TEST(OutputFilePosixTest, AWholeWriteTakesEveryByteEvenALastOne) {
+  ScopedTempDir dir;
+  const int fd = open("one", O_WRONLY | O_CREAT, 0600);
+  std::string err;
+  EXPECT_TRUE(writeAll(fd, "x", 1, &err)) << err;
+  close(fd);
+  EXPECT_EQ(readFile("one"), "x");
 }
 
 }  // namespace mkani
