@@ -61,10 +61,15 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
   size_t got = 1;
   for (uint64_t at = 0; ok && got > 0; at += got) {
-    ok = readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, err) &&
+    ok = !faulted(Step::kReadScratch, err) &&
+         readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, err) &&
          write(buffer.get(), got, err);
   }
-  ok = ok && finishInPlace(err);
+  if (ok) {
+    ok = finishInPlace(err);
+  } else if (inPlace_) {
+    undoInPlace(err);  // the scratch file failed to be read half-way
+  }
   // A copy that damaged the old script keeps the new one, named. Else the scratch file goes.
   const std::string name = source.name;
   int injected = -1;  // the file stays

@@ -75,6 +75,7 @@ class DiskOutputFile : public OutputFile {
     kName,
     kRename,
     kReopen,
+    kReadScratch,
     kRoom,
     kLock,
     kCut,

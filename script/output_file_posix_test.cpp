@@ -370,4 +370,32 @@ TEST(OutputFilePosixTest, AWholeWriteTakesEveryByteEvenALastOne) {
   EXPECT_EQ(readFile("one"), "x");
 }
 
+// The script's file, whose copy in place fails as it reads the scratch file back a second time.
+struct FailingCopy : FaultyFile {
+  FailingCopy() : FaultyFile({{Step::kRename, EBUSY}}) {}
+  int fault(Step step) override {
+    if (step == Step::kReadScratch && ++reads == 2) return EIO;
+    return FaultyFile::fault(step);
+  }
+  int reads = 0;
+};
+
+TEST(OutputFilePosixTest, ACopyInPlaceThatCannotReadItsScratchFilePutsTheOldScriptBack) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FailingCopy copy;
+  EXPECT_EQ(writeScript(manyNames(), &copy), "cannot write main.ani: Input/output error");
+  EXPECT_EQ(readFile("main.ani"), "old");
+  EXPECT_EQ(entryCount(".mkani-"), 0);
+}
+
+TEST(OutputFilePosixTest, ACopyInPlaceThatCannotReadItsScratchFileKeepsItWhereItDamaged) {
+  ScopedTempDir dir;
+  writeFile("main.ani", std::string(DiskOutputFile::kKeptMax + 1, 'o'));
+  FailingCopy copy;
+  const std::string err = writeScript(manyNames(), &copy);
+  EXPECT_TRUE(copy.damaged());
+  EXPECT_EQ(readFile(err.substr(err.find(".mkani-"))), expectedScript(manyNames()));
+}
+
 }  // namespace mkani
