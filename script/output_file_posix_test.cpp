@@ -398,4 +398,13 @@ TEST(OutputFilePosixTest, ACopyInPlaceThatCannotReadItsScratchFileKeepsItWhereIt
   EXPECT_EQ(readFile(err.substr(err.find(".mkani-"))), expectedScript(manyNames()));
 }
 
+TEST(OutputFilePosixTest, AFirstScriptCutShortInPlaceIsRemovedAndNotCalledDamaged) {
+  ScopedTempDir dir;
+  FaultyFile file({{Step::kCreate, EACCES}, {Step::kWrite, EIO}});
+  file.writesBeforeFault = 1;
+  EXPECT_EQ(writeScript(manyNames(), &file, 4096), "cannot write main.ani: Input/output error");
+  EXPECT_FALSE(file.damaged());
+  EXPECT_EQ(readFile("main.ani"), "<missing>");
+}
+
 }  // namespace mkani
