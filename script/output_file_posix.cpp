@@ -37,6 +37,12 @@ std::string openFailure(const char* path, int error) {
   return systemError(error);
 }
 
+// Returns true when `path` is a regular file, not through a symbolic link.
+bool regularFile(const char* path) {
+  struct stat st;
+  return lstat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // Returns true when `error` refuses a new file, or room for it, here, where the old file may
 // still be written in place: no permission, no inode, no room for a second copy.
 bool refusedHere(int error) {
@@ -129,9 +135,9 @@ int giveMode(int fd, int mode) {
 }  // namespace
 
 bool DiskOutputFile::examine(std::string* err) {
-  // Opened without blocking, so that a FIFO without a reader cannot hold the run, and never
-  // through a symbolic link.
-  // For reading too where the script allows, so that a rewrite in place can put it back.
+  // Opened without blocking, so that a FIFO without a reader cannot hold the run, never through
+  // a symbolic link, and for reading too where the script allows, so that a rewrite in place
+  // can put it back.
   int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC;
   int old = ::open(path_.c_str(), flags | O_NONBLOCK);
   if (old == -1 && errno == EACCES) {
@@ -140,14 +146,14 @@ bool DiskOutputFile::examine(std::string* err) {
   }
   // A program holding a read lease on it (a file server) is waited for while it lets go; only
   // a regular file has one.
-  struct stat st;
-  if (old == -1 && errno == EWOULDBLOCK && lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+  if (old == -1 && errno == EWOULDBLOCK && regularFile(path_.c_str()))
     old = ::open(path_.c_str(), flags);
   if (old == -1 && errno != ENOENT) {
     *err = openFailure(path_.c_str(), errno);
     return false;
   }
   old_ = old;  // kClosed when there is none
+  struct stat st;
   if (old != -1 && (fstat(old, &st) != 0 || !S_ISREG(st.st_mode))) {
     *err = "it is not a regular file";
     return false;
