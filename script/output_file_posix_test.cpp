@@ -7,8 +7,11 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 #include "script/output_file.h"
 #include "test/test_util.h"
@@ -248,12 +251,21 @@ TEST(OutputFilePosixTest, ASecondRewriteInPlaceWaitsForTheFirstAndSaysSo) {
   const int first = open("main.ani", O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(flock(first, LOCK_EX), 0);  // a run rewriting it
   std::string said;
+  std::atomic<bool> ended{false};
+  std::thread firstRun;
   FaultyFile second({{Step::kCreate, EACCES}}, [&](const std::string& line) {
     said = line;
-    close(first);  // the first run ends
+    firstRun = std::thread([&] {  // the first run ends a moment later
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      ended = true;
+      close(first);
+    });
   });
   EXPECT_EQ(writeScript({"a.jpg"}, &second), "");
+  const bool endedFirst = ended;
+  firstRun.join();
   EXPECT_EQ(said, "waiting for another run to finish writing main.ani");
+  EXPECT_TRUE(endedFirst);
   EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
 }
 
