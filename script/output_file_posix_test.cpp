@@ -419,4 +419,14 @@ TEST(OutputFilePosixTest, AFirstScriptCutShortInPlaceIsRemovedAndNotCalledDamage
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
+TEST(OutputFilePosixTest, HoldingStopsHoldsThemAlone) {
+  holdStops();
+  sigset_t held;
+  sigprocmask(SIG_BLOCK, nullptr, &held);
+  releaseStops();
+  EXPECT_EQ(sigismember(&held, SIGQUIT), 1);
+  EXPECT_EQ(sigismember(&held, SIGUSR1), 0);
+  EXPECT_EQ(sigismember(&held, SIGCHLD), 0);
+}
+
 }  // namespace mkani
