@@ -111,13 +111,14 @@ void DiskOutputFile::keepOld() {
   if (created_) return;
   try {
     std::string bytes;
-    std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
     size_t got = 1;
     std::string ignored;
     while (got > 0 && bytes.size() <= kKeptMax) {
+      const size_t at = bytes.size();
+      bytes.resize(at + kCopyBuffer);
       // A file open for writing alone cannot be read back: it is not kept.
-      if (!readAt(file_.handle, bytes.size(), buffer.get(), kCopyBuffer, &got, &ignored)) return;
-      bytes.append(buffer.get(), got);
+      if (!readAt(file_.handle, at, &bytes[at], kCopyBuffer, &got, &ignored)) return;
+      bytes.resize(at + got);
     }
     if (bytes.size() <= kKeptMax && seekStart()) oldBytes_ = std::move(bytes);
   } catch (const std::bad_alloc&) {

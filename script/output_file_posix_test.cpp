@@ -136,17 +136,6 @@ std::vector<std::string> manyNames() {
   return names;
 }
 
-TEST(OutputFilePosixTest, ACopyInPlaceCutShortPutsTheOldScriptBack) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
-  cut.writesBeforeFault = 2;  // the scratch file's one write, then the first 64 KiB in place
-  EXPECT_EQ(writeScript(manyNames(), &cut), "cannot write main.ani: Input/output error");
-  EXPECT_EQ(readFile("main.ani"), "old");
-  EXPECT_FALSE(cut.damaged());
-  EXPECT_EQ(entryCount(".mkani-"), 0);
-}
-
 TEST(OutputFilePosixTest, ACopyInPlaceCutShortOverAScriptTooLargeToKeepKeepsTheNewOneNamed) {
   ScopedTempDir dir;
   writeFile("main.ani", std::string(DiskOutputFile::kKeptMax + 1, 'o'));

@@ -21,15 +21,6 @@ bool convertAll(unsigned codePage, unsigned long flags, const wchar_t* wide, std
   return size > 0 && !lossy;
 }
 
-// Returns true when the UTF-8 `bytes` convert back to `wide`.
-bool spells(const std::string& bytes, const wchar_t* wide) {
-  const int room = MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, nullptr, 0);
-  std::wstring back(static_cast<size_t>(room > 0 ? room : 1), L'\0');
-  const int size =
-      room > 0 ? MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, &back[0], room) : 0;
-  return size > 0 && back.compare(0, static_cast<size_t>(size) - 1, wide) == 0;
-}
-
 // Converts `wide` to the code page `codePage` into *out. Returns false when some character has
 // no equivalent there, or the conversion fails.
 bool toCodePage(unsigned codePage, const wchar_t* wide, std::string* out, WideToBytes convert) {
@@ -37,7 +28,7 @@ bool toCodePage(unsigned codePage, const wchar_t* wide, std::string* out, WideTo
   // To UTF-8, broken UTF-16 is refused. Windows XP knows no flag for that: there the name is
   // converted without it and checked by converting it back.
   return convertAll(CP_UTF8, WC_ERR_INVALID_CHARS, wide, out, convert) ||
-         (convertAll(CP_UTF8, 0, wide, out, convert) && spells(*out, wide));
+         (convertAll(CP_UTF8, 0, wide, out, convert) && wideFromUtf8(*out) == wide);
 }
 
 // Returns true when `name` ends in `suffix`, ASCII letter case ignored; `suffix` is lower case.
