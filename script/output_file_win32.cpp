@@ -146,47 +146,75 @@ bool DiskOutputFile::closeScratch(std::string* err) {
   return error == 0;
 }
 
+namespace {
+
+// Returns true when `path` names a file or folder.
+bool exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
 DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
   const std::wstring from = wholePath(file_.name), to = wholePath(path_);
+  // Where ReplaceFileW cannot move the new file in after moving the old one away (1177), the
+  // old one is kept under this name, which is the scratch file's with another ending.
+  const std::string backupName = file_.name.substr(0, file_.name.rfind('.')) + ".old";
+  const std::wstring backupPath = wholePath(backupName);
+  DeleteFileW(backupPath.c_str());  // one left by an earlier run with this run's number
   const DWORD attributes = GetFileAttributesW(to.c_str());
   // The new file shows as the old one did (a new one is shown, not hidden); a file system that
   // keeps no attributes is no reason to fail.
   SetFileAttributesW(from.c_str(),
                      attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes);
-  bool replace = attributes != INVALID_FILE_ATTRIBUTES;
-  bool lost = false;  // the old file is gone, the new one still under its scratch name
+  const bool hadOld = attributes != INVALID_FILE_ATTRIBUTES;
+  bool replace = hadOld, done = false;
   DWORD error = 0;
   // Once ReplaceFileW has failed half-way the scratch file holds the only script: a stop must
   // not remove it, so stops wait for the retries.
   holdStops();
-  for (int attempt = 0; attempt <= kRetries; ++attempt) {
+  for (int attempt = 0; !done && attempt <= kRetries; ++attempt) {
     if (attempt > 0) Sleep(kRetryPause);
     error = static_cast<DWORD>(fault(Step::kRename));
-    if (error == 0 &&
-        (replace ? ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                nullptr, nullptr)
-                 : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))) {
-      releaseScratchName(&file_);
-      releaseStops();
-      return Outcome::kDone;
-    }
+    done =
+        error == 0 && (replace ? ReplaceFileW(to.c_str(), from.c_str(), backupPath.c_str(),
+                                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                               : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+    if (done) break;
     if (error == 0) error = GetLastError();
-    // ReplaceFileW removed the old file and could not move the new one in, or another run took
-    // the old one away: the new one is moved in.
-    lost = lost || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || (replace && error == ERROR_FILE_NOT_FOUND)) {
+    // ReplaceFileW moved the old file away and could not move the new one in (1176, 1177), or
+    // another run took the old one away: the new one is moved in.
+    if (replace && !exists(to)) {
       replace = false;
     } else if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
       break;
     }
   }
-  *err = fileFailure(error);
-  if (lost) {
-    *err += "; the new script is kept in " + file_.name;
+  const bool oldKept = exists(backupPath);
+  Outcome outcome = Outcome::kDone;
+  if (done) {
     releaseScratchName(&file_);
+    // The old script's copy goes once the new one is in its place.
+    ScratchFile backup;
+    backup.name = backupName;
+    const int injected = oldKept ? fault(Step::kRemove) : 0;
+    const int failed = injected != 0 ? injected : oldKept ? removeScratchFile(&backup) : 0;
+    if (failed != 0) {
+      *err = "the new script is in place, but the old one's copy " + backupName +
+             " cannot be removed: " + systemError(static_cast<unsigned>(failed));
+      outcome = Outcome::kFailed;
+    }
+  } else if (hadOld && !exists(to)) {
+    *err = fileFailure(error) + "; the new script is kept in " + file_.name;
+    if (oldKept) *err += " and the old one in " + backupName;
+    releaseScratchName(&file_);
+    outcome = Outcome::kFailed;
+  } else {
+    *err = fileFailure(error);
+    outcome = Outcome::kRefused;
   }
   releaseStops();
-  return lost ? Outcome::kFailed : Outcome::kRefused;
+  return outcome;
 }
 
 bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {

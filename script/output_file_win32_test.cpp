@@ -8,36 +8,111 @@
 #include "script/output_file.h"
 #include "test/test_util.h"
 #include "util/platform.h"
+#include "util/scratch_file.h"
+#include "util/stops.h"
 
 namespace mkani {
 
-// The script's file, whose renames fail: the first as ReplaceFileW does when it has removed the
-// old file but cannot move the new one in (1176), the later ones with `later`.
+using Step = DiskOutputFile::Step;
+
+// Returns the name after `marker` in the message `err`, up to the next space or its end.
+std::string nameAfter(const std::string& err, const std::string& marker) {
+  const size_t at = err.find(marker);
+  if (at == std::string::npos) return "<none>";
+  const size_t from = at + marker.size();
+  return err.substr(from, err.find(' ', from) - from);
+}
+
+// The script's file, whose first rename fails half-way as ReplaceFileW's can: having removed the
+// old file (1176, no copy asked for) or moved it to the copy's name (1177). The later renames
+// fail with `later`.
 struct HalfReplaced : DiskOutputFile {
   int fault(Step step) override {
-    if (step != Step::kRename || renames++ > 0) return step == Step::kRename ? later : 0;
-    DeleteFileA("main.ani");
-    return ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+    if (step != Step::kRename) return 0;
+    if (renames++ > 0) return later;
+    if (first == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+      DeleteFileA("main.ani");
+    } else {
+      WIN32_FIND_DATAA found;
+      FindClose(FindFirstFileA(".mkani-*.tmp", &found));
+      const std::string scratch = found.cFileName;
+      MoveFileA("main.ani", (scratch.substr(0, scratch.rfind('.')) + ".old").c_str());
+    }
+    return static_cast<int>(first);
   }
+  DWORD first = 0;
   int later = 0, renames = 0;
 };
 
-TEST(OutputFileWin32Test, WhenReplaceFileWFailsHalfWayMovesTheNewScriptInOrKeepsIt) {
-  ScopedTempDir dir;
-  const std::string fresh = expectedScript({"a.jpg"});
-  // The new script is moved in, or kept and named: never are both scripts lost.
-  for (const int later : {0, int{ERROR_ACCESS_DENIED}}) {
+TEST(OutputFileWin32Test, WhenReplaceFileWFailsHalfWayTheNewScriptIsMovedIn) {
+  for (const DWORD first : {ERROR_UNABLE_TO_MOVE_REPLACEMENT, ERROR_UNABLE_TO_MOVE_REPLACEMENT_2}) {
+    ScopedTempDir dir;
     writeFile("main.ani", "old");
     HalfReplaced file;
-    file.later = later;
-    const std::string err = writeScript({"a.jpg"}, &file);
-    EXPECT_EQ(readFile(later == 0 ? "main.ani" : err.substr(err.find(".mkani-"))) +
-                  std::to_string(entryCount()),
-              fresh + "1");
+    file.first = first;
+    EXPECT_EQ(writeScript({"a.jpg"}, &file), "") << first;
+    EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"})) << first;
+    EXPECT_EQ(entryCount(".mkani-"), 0) << first;  // the old script's copy is gone too
   }
 }
 
-using Step = DiskOutputFile::Step;
+TEST(OutputFileWin32Test, AStopWhileTheRenameIsRetriedWaitsAndTakesNoScriptAway) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  // ReplaceFileW has removed the old file; as the new one is moved in, a stop comes and does
+  // what the handler of a stop does, in a thread of its own.
+  std::thread stop;
+  struct Stopped : HalfReplaced {
+    int fault(Step step) override {
+      if (step == Step::kRename && renames == 1) {
+        *stop = std::thread([] {
+          awaitStops();
+          removeScratchOnStop();
+          releaseStops();  // a real stop ends the process here
+        });
+        Sleep(200);
+      }
+      return HalfReplaced::fault(step);
+    }
+    std::thread* stop;
+  } file;
+  file.first = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+  file.stop = &stop;
+  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+  stop.join();
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
+TEST(OutputFileWin32Test, WhenTheNewScriptCannotBeMovedInEitherBothScriptsAreKeptAndNamed) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  HalfReplaced file;
+  file.first = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+  file.later = ERROR_GEN_FAILURE;
+  const std::string err = writeScript({"a.jpg"}, &file);
+  EXPECT_EQ(readFile(nameAfter(err, "the new script is kept in ")), expectedScript({"a.jpg"}));
+  EXPECT_EQ(readFile(nameAfter(err, " and the old one in ")), "old");
+}
+
+TEST(OutputFileWin32Test, WhenOnlyTheOldFileIsGoneTheNewScriptIsKeptAndNamed) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  HalfReplaced file;
+  file.first = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+  file.later = ERROR_GEN_FAILURE;
+  const std::string err = writeScript({"a.jpg"}, &file);
+  EXPECT_EQ(readFile(nameAfter(err, "the new script is kept in ")), expectedScript({"a.jpg"}));
+  EXPECT_EQ(err.find(" and the old one in "), std::string::npos);
+}
+
+TEST(OutputFileWin32Test, AnOldScriptsCopyThatCannotBeRemovedIsNamed) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FaultyFile file({{Step::kRemove, ERROR_GEN_FAILURE}});
+  const std::string err = writeScript({"a.jpg"}, &file);
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+  EXPECT_EQ(readFile(nameAfter(err, "the old one's copy ")), "old");
+}
 
 TEST(OutputFileWin32Test, OnlyLinksAndJunctionsStandForAnotherFile) {
   // A reparse tag, and whether a script is refused for it.
