@@ -47,6 +47,16 @@ class OutputFile {
 // symbolic link, a junction), which a script must not be written through.
 bool namesAnotherFile(unsigned long reparseTag);
 
+// Windows: asks the system to allocate `size` bytes for the open file `handle`. Returns 0 or
+// the error.
+using Allocate = unsigned long (*)(intptr_t handle, uint64_t size);
+
+// Windows: makes room for `size` bytes in the open file `handle` without changing what it holds:
+// allocated through `allocate` where the system and the volume allow (Vista and later, NTFS),
+// else checked against the free space. Returns 0, ERROR_DISK_FULL (or ERROR_HANDLE_DISK_FULL)
+// where there is no room; 0 too where that cannot be known.
+unsigned long makeRoom(intptr_t handle, uint64_t size, Allocate allocate);
+
 // The file on disk. The new file is a scratch file beside `path`, given what the old one had
 // (on POSIX owner, group, permission bits, access list and other extended attributes; on Windows
 // ReplaceFileW gives it the attributes, streams and access list, not the owner or audit list),

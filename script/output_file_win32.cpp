@@ -46,13 +46,40 @@ DWORD roomFor(uint64_t have, uint64_t size) {
   return known && size > have && size - have > free.QuadPart ? ERROR_DISK_FULL : 0;
 }
 
-// The same for the open file `file`.
-DWORD roomIn(HANDLE file, uint64_t size) {
-  LARGE_INTEGER have;
-  return GetFileSizeEx(file, &have) ? roomFor(static_cast<uint64_t>(have.QuadPart), size) : 0;
+// SetFileInformationByHandle, which Windows XP lacks, and its request to allocate.
+using SetFileInformation = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+const int kFileAllocationInfo = 5;
+struct AllocationInfo {
+  LARGE_INTEGER size;
+};
+
+// Allocates `size` bytes for the file `handle` where the system can be asked to. Returns 0, the
+// error, or ERROR_CALL_NOT_IMPLEMENTED on Windows XP.
+unsigned long allocate(intptr_t handle, uint64_t size) {
+  static const auto setInformation = reinterpret_cast<SetFileInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
+  if (!setInformation) return ERROR_CALL_NOT_IMPLEMENTED;
+  AllocationInfo allocation;
+  allocation.size.QuadPart = static_cast<LONGLONG>(size);
+  return setInformation(reinterpret_cast<HANDLE>(handle), kFileAllocationInfo, &allocation,
+                        sizeof allocation)
+             ? 0
+             : GetLastError();
 }
 
 }  // namespace
+
+unsigned long makeRoom(intptr_t handle, uint64_t size, Allocate allocate) {
+  LARGE_INTEGER have;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle), &have)) return 0;  // write and see
+  const uint64_t held = static_cast<uint64_t>(have.QuadPart);
+  if (held >= size) return 0;  // an allocation below the size would cut the file
+  const unsigned long error = allocate(handle, size);
+  if (error == 0 || error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return error;
+  return roomFor(held, size);  // FAT, a share, XP: nothing allocated
+}
+
+namespace {}  // namespace
 
 bool namesAnotherFile(unsigned long reparseTag) {
   return (reparseTag & 0x20000000) != 0;  // IsReparseTagNameSurrogate
@@ -125,7 +152,7 @@ bool DiskOutputFile::examine(std::string* err) {
 DiskOutputFile::Outcome DiskOutputFile::createScratch(std::string* err) {
   DWORD error = static_cast<DWORD>(fault(Step::kCreate));
   if (error == 0 && !createScratchFile(false, &file_, err)) error = GetLastError();
-  if (error == 0) error = roomIn(reinterpret_cast<HANDLE>(file_.handle), size_);
+  if (error == 0) error = makeRoom(file_.handle, size_, allocate);
   if (error == 0) return Outcome::kDone;
   *err = systemError(error);
   return refusedHere(error) ? Outcome::kRefused : Outcome::kFailed;
@@ -281,8 +308,7 @@ bool DiskOutputFile::lockRewrite(bool wait) {
 
 int DiskOutputFile::roomInPlace() {
   const DWORD error = static_cast<DWORD>(fault(Step::kRoom));
-  return static_cast<int>(error != 0 ? error
-                                     : roomIn(reinterpret_cast<HANDLE>(file_.handle), size_));
+  return static_cast<int>(error != 0 ? error : makeRoom(file_.handle, size_, allocate));
 }
 
 bool DiskOutputFile::touched() {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <thread>
+#include <tuple>
 
 #include "script/output_file.h"
 #include "test/test_util.h"
@@ -212,6 +213,43 @@ TEST(OutputFileWin32Test, AFirstScriptThatCannotBeMadeRoomForIsRemoved) {
   FaultyFile file({{Step::kCreate, ERROR_ACCESS_DENIED}, {Step::kRoom, ERROR_DISK_FULL}});
   EXPECT_NE(writeScript({"a.jpg"}, &file), "");
   EXPECT_EQ(readFile("main.ani"), "<missing>");
+}
+
+// The size that an allocation was asked for, and what the allocation gives back.
+uint64_t allocated = 0;
+unsigned long allocation = 0;
+unsigned long fakeAllocate(intptr_t /*handle*/, uint64_t size) {
+  allocated = size;
+  return allocation;
+}
+
+TEST(OutputFileWin32Test, RoomIsMadeByAllocatingItWhereTheSystemCanElseFromTheFreeSpace) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  const HANDLE file =
+      CreateFileA("main.ani", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const intptr_t handle = reinterpret_cast<intptr_t>(file);
+  const uint64_t huge = uint64_t{1} << 62;
+  // What the allocation gives back, the size asked for, and the room made.
+  const std::tuple<unsigned long, uint64_t, unsigned long> cases[] = {
+      {0, huge, 0},                             // allocated: room made
+      {ERROR_DISK_FULL, 100, ERROR_DISK_FULL},  // a full NTFS volume
+      {ERROR_HANDLE_DISK_FULL, 100, ERROR_HANDLE_DISK_FULL},
+      {ERROR_INVALID_PARAMETER, 100, 0},                    // FAT: the free space will do
+      {ERROR_INVALID_PARAMETER, huge, ERROR_DISK_FULL},     // or will not
+      {ERROR_CALL_NOT_IMPLEMENTED, huge, ERROR_DISK_FULL},  // XP
+  };
+  for (const auto& [given, size, room] : cases) {
+    allocation = given;
+    allocated = 0;
+    EXPECT_EQ(makeRoom(handle, size, fakeAllocate), room) << given << " " << size;
+    EXPECT_EQ(allocated, size) << given << " " << size;
+  }
+  // A file that holds as much already is never cut by an allocation below its size.
+  allocated = 0;
+  EXPECT_EQ(makeRoom(handle, 3, fakeAllocate), 0u);
+  EXPECT_EQ(allocated, 0u);
+  CloseHandle(file);
 }
 
 }  // namespace mkani
