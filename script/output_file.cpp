@@ -1,5 +1,6 @@
 #include "script/output_file.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <utility>
@@ -29,20 +30,58 @@ bool DiskOutputFile::open(const char* path, uint64_t size, std::string* err) {
     ok = created != Outcome::kFailed;
     removeScratchFile(&file_);
   }
-  // The folder refuses a whole replacement: the old file is rewritten in place.
-  if (ok && openInPlace(err)) return true;
+  // The folder refuses a whole replacement: the old file is rewritten in place, once the new
+  // script is whole in memory where it fits, so that stops are held for the rewrite alone.
+  if (ok && openInPlace(err)) {
+    readyScript();
+    return true;
+  }
   discard();
   return false;
 }
 
+void DiskOutputFile::readyScript() {
+  if (size_ > kReadyMax) return;
+  try {
+    ready_.emplace();
+    ready_->reserve(static_cast<size_t>(size_));
+  } catch (const std::bad_alloc&) {
+    ready_.reset();  // written as it comes, with stops held from the first byte
+  }
+}
+
 bool DiskOutputFile::write(const char* data, size_t size, std::string* err) {
+  if (ready_ && size <= ready_->capacity() - ready_->size()) {
+    ready_->append(data, size);
+    return true;
+  }
+  return writeReady(err) && writeThrough(data, size, err);  // more than room was made for
+}
+
+bool DiskOutputFile::writeReady(std::string* err) {
+  if (!ready_) return true;
+  const std::string bytes = std::move(*ready_);
+  ready_.reset();
+  // In pieces, as a copy in place goes: a disk may fill at any of them.
+  for (size_t at = 0; at < bytes.size(); at += kCopyBuffer) {
+    if (!writeThrough(bytes.data() + at, std::min(kCopyBuffer, bytes.size() - at), err))
+      return false;
+  }
+  return true;
+}
+
+bool DiskOutputFile::writeThrough(const char* data, size_t size, std::string* err) {
+  if (inPlace_ && !held_) {  // from the first byte in place until the file is whole
+    holdStops();
+    held_ = true;
+  }
   if (!faulted(Step::kWrite, err) && writeAll(file_.handle, data, size, err)) return true;
   if (inPlace_) undoInPlace(err);
   return false;
 }
 
 bool DiskOutputFile::close(std::string* err) {
-  if (inPlace_) return finishInPlace(err);
+  if (inPlace_) return writeReady(err) && finishInPlace(err);
   if (!closeScratch(err)) return false;
   const Outcome renamed = rename(err);
   if (renamed != Outcome::kRefused) {
@@ -63,7 +102,7 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   for (uint64_t at = 0; ok && got > 0; at += got) {
     ok = !faulted(Step::kReadScratch, err) &&
          readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, err) &&
-         write(buffer.get(), got, err);
+         writeThrough(buffer.get(), got, err);
   }
   if (ok) {
     ok = finishInPlace(err);
@@ -102,8 +141,6 @@ bool DiskOutputFile::openInPlace(std::string* err) {
     return false;
   }
   keepOld();
-  holdStops();
-  held_ = true;
   return true;
 }
 
@@ -146,8 +183,10 @@ bool DiskOutputFile::finishInPlace(std::string* err) {
     undoInPlace(err);
   }
   const int closed = closeInPlace();
-  held_ = false;
-  releaseStops();
+  if (held_) {
+    held_ = false;
+    releaseStops();
+  }
   if (error != 0) return false;
   if (closed != 0) {
     // Every byte went out and the file was cut: what the system says at the close is all
@@ -168,6 +207,7 @@ bool DiskOutputFile::faulted(Step step, std::string* err) {
 void DiskOutputFile::discard() {
   // A rewrite in place given up half-way (the listing ran out of memory, say) is undone too.
   std::string ignored;
+  ready_.reset();
   if (inPlace_ && file_.handle != ScratchFile::kClosed) undoInPlace(&ignored);
   if (held_) {
     held_ = false;

@@ -114,6 +114,10 @@ class DiskOutputFile : public OutputFile {
   // back when the rewrite fails.
   static constexpr size_t kKeptMax = size_t{4} << 20;
 
+  // A new script up to this size is made whole in memory before it is written in place, so
+  // that the old one is rewritten, and stops held, only once every name is ready.
+  static constexpr uint64_t kReadyMax = uint64_t{256} << 20;
+
  protected:
   // Returns 0, or the platform's error code (errno, GetLastError()) that the call at `step` is
   // to fail with instead of being made.
@@ -162,6 +166,14 @@ class DiskOutputFile : public OutputFile {
   // Moves the file open in place back to its start. Returns false when it cannot.
   bool seekStart();
 
+  // Sets ready_ up to hold the whole new script when it fits kReadyMax and memory.
+  void readyScript();
+  // Writes what ready_ holds, if anything, and stops holding it. Returns false with the reason
+  // in *err.
+  bool writeReady(std::string* err);
+  // Writes `size` bytes at `data` into the file, holding stops from the first byte in place.
+  // Returns false with the reason in *err, having undone a rewrite in place.
+  bool writeThrough(const char* data, size_t size, std::string* err);
   // Returns true, with the reason in *err, when the call at `step` is to fail.
   bool faulted(Step step, std::string* err);
   // Rewrites `path` in place with the bytes of the scratch file. Returns false with the reason
@@ -195,6 +207,7 @@ class DiskOutputFile : public OutputFile {
   };
   std::optional<FileId> created_;
   std::optional<std::string> oldBytes_;  // what the file rewritten in place held, when kept
+  std::optional<std::string> ready_;     // the new script, while it is made whole in memory
   bool renameRefused_ = false;           // known at open: no scratch file could take its place
   bool inPlace_ = false;
   bool damaged_ = false;

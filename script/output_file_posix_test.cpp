@@ -418,4 +418,33 @@ TEST(OutputFilePosixTest, HoldingStopsHoldsThemAlone) {
   EXPECT_EQ(sigismember(&held, SIGCHLD), 0);
 }
 
+// The script for manyNames() written through `file` in pieces of 4 KiB, not yet closed, with
+// *blocked set to whether SIGTERM was held back once the last piece was given.
+void writeUnclosed(ScriptWriter* script, bool* blocked) {
+  std::string err;
+  const std::vector<std::string> names = manyNames();
+  size_t bytes = 0;
+  for (const std::string& name : names) bytes += name.size();
+  ASSERT_TRUE(script->open(names.size(), bytes, &err)) << err;
+  for (size_t k = 0; k < names.size(); ++k) ASSERT_TRUE(script->writePicture(names[k], k, &err));
+  ASSERT_TRUE(script->finish(names.size(), &err)) << err;
+  sigset_t set;
+  sigprocmask(SIG_BLOCK, nullptr, &set);
+  *blocked = sigismember(&set, SIGTERM) == 1;
+}
+
+TEST(OutputFilePosixTest, ARewriteInPlaceTouchesTheOldScriptOnlyOnceEveryNameIsReady) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FaultyFile file({{Step::kCreate, EACCES}});
+  ScriptWriter script(&file, 4096);
+  bool blocked = true;
+  writeUnclosed(&script, &blocked);
+  EXPECT_EQ(readFile("main.ani"), "old");
+  EXPECT_FALSE(blocked);  // a stop until then leaves the old script
+  std::string err;
+  EXPECT_TRUE(script.close(&err)) << err;
+  EXPECT_EQ(readFile("main.ani"), expectedScript(manyNames()));
+}
+
 }  // namespace mkani
