@@ -101,6 +101,20 @@ TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
   EXPECT_EQ(std::string(kept) + readFile("partner"), "keptold\n");
 }
 
+TEST(MkaniPosixTest, StandardStreamsThatCannotBeReadiedEndTheRunInOneLine) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: chroot";
+  ScopedTempDir dir;
+  // A root of its own that holds mkani and its libraries, no /dev/null, and that nobody may
+  // read: a closed standard input can be given no stand-in.
+  ASSERT_EQ(std::system("mkdir r && cp " MKANI_EXE " r/mkani && for l in $(ldd " MKANI_EXE
+                        " | grep -o '/[^ ]*'); do mkdir -p r$(dirname $l) && cp $l r$l; done && "
+                        "chmod 711 r"),
+            0);
+  const int status = std::system("chroot --userspec=65534:65534 r /mkani <&- >out 2>err");
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(readFile("err"), "mkani: cannot ready the standard streams\n");
+}
+
 // What a child process that runs `body` with standard error going to the file "err" ends in:
 // its exit status (-1 when a signal ended it) and what it said.
 std::string inChild(const std::function<void()>& body) {
