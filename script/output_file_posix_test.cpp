@@ -283,6 +283,38 @@ TEST(OutputFilePosixTest, AnAttributeThatCannotBeCarriedOverStepsDownToInPlace) 
   }
 }
 
+// The script's file on disk, whose new file is labelled as a security module (SELinux, Smack)
+// labels one at its creation: it carries user.note before the old file's is given to it.
+struct LabelledAtCreation : DiskOutputFile {
+  int fault(Step step) override {
+    if (step != Step::kWriteAttribute) return 0;
+    // The scratch file is the one open descriptor in this folder that no name reaches.
+    for (const auto& link : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code unreadable;
+      const std::string target = fs::read_symlink(link.path(), unreadable).string();
+      if (target.rfind(fs::current_path().string() + "/", 0) == 0 &&
+          target.find("main.ani") == std::string::npos) {
+        const int fd = std::stoi(link.path().filename().string());
+        fsetxattr(fd, "user.note", "label", 5, 0);
+      }
+    }
+    return 0;
+  }
+};
+
+TEST(OutputFilePosixTest, AnAttributeTheNewFileGotAtItsCreationIsGivenTheOldValue) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  if (setxattr("main.ani", "user.note", "kept", 4, 0) != 0)
+    GTEST_SKIP() << "no user attributes on " << dir.path;
+  LabelledAtCreation file;
+  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+  EXPECT_FALSE(file.inPlace());
+  char note[8] = {};
+  EXPECT_EQ(getxattr("main.ani", "user.note", note, sizeof note), 4);
+  EXPECT_STREQ(note, "kept");
+}
+
 TEST(OutputFilePosixTest, AFileSystemWithoutAttributesIsReplacedWhole) {
   ScopedTempDir dir;
   writeFile("main.ani", "old");
