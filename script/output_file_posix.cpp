@@ -65,6 +65,13 @@ bool keepsEveryName(int injected) {
   if (error == 0) return (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
   // A file system without such flags keeps none; where they cannot be read, it may.
   return error != ENOTTY && error != ENOTSUP && error != ENOSYS && error != EINVAL;
+#elif defined(__APPLE__) || defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__) || \
+    defined(__DragonFly__)
+  // The BSD flags (chflags uappnd, schg and the like).
+  struct stat st;
+  if (injected == 0 && stat(".", &st) == 0)
+    return (st.st_flags & (UF_APPEND | SF_APPEND | UF_IMMUTABLE | SF_IMMUTABLE)) != 0;
+  return true;  // where they cannot be read, it may
 #else
   return injected != 0;  // no such flags to read here
 #endif
@@ -271,7 +278,8 @@ bool DiskOutputFile::openRewrite(std::string* err) {
       return false;
     }
     struct stat st;
-    if (fstat(fd, &st) == 0) created_ = FileId{st.st_dev, st.st_ino};
+    if (fstat(fd, &st) == 0)
+      created_ = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   }
   file_.handle = fd;
   return true;
@@ -296,7 +304,7 @@ bool DiskOutputFile::touched() {
 
 void DiskOutputFile::removeCreated() {
   struct stat st;
-  if (lstat(path_.c_str(), &st) == 0 && st.st_dev == created_->volume &&
+  if (lstat(path_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == created_->volume &&
       st.st_ino == created_->index) {
     ::unlink(path_.c_str());
   }
