@@ -224,8 +224,8 @@ DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
     // The old script's copy goes once the new one is in its place.
     ScratchFile backup;
     backup.name = backupName;
-    const int injected = oldKept ? fault(Step::kRemove) : 0;
-    const int failed = injected != 0 ? injected : oldKept ? removeScratchFile(&backup) : 0;
+    int failed = oldKept ? fault(Step::kRemove) : 0;
+    if (oldKept && failed == 0) failed = removeScratchFile(&backup);
     if (failed != 0) {
       *err = "the new script is in place, but the old one's copy " + backupName +
              " cannot be removed: " + systemError(static_cast<unsigned>(failed));
