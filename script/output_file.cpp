@@ -23,20 +23,34 @@ DiskOutputFile::~DiskOutputFile() {
 bool DiskOutputFile::open(const char* path, uint64_t size, std::string* err) {
   path_ = path;
   size_ = size;
-  bool ok = examine(err);
-  if (ok && !renameRefused_) {
-    const Outcome created = createScratch(err);
-    if (created == Outcome::kDone && carryOver()) return true;
-    ok = created != Outcome::kFailed;
-    removeScratchFile(&file_);
+  if (!examine(err)) {
+    discard();
+    return false;
   }
-  // The folder refuses a whole replacement: the old file is rewritten in place, once the new
-  // script is whole in memory where it fits, so that stops are held for the rewrite alone.
-  if (ok && openInPlace(err)) {
+  // Where the folder refuses a whole replacement, the old file is rewritten in place, once the
+  // new script is whole in memory where it fits, so that stops are held for the rewrite alone.
+  bool refused = renameRefused_;
+  if (!refused && openWhole(&refused, err)) return true;
+  if (refused && openInPlace(err)) {
     readyScript();
     return true;
   }
   discard();
+  return false;
+}
+
+bool DiskOutputFile::openWhole(bool* refused, std::string* err) {
+  int error = attempt(Step::kCreate, [this] {
+    std::string ignored;  // said from the code below
+    return createScratchFile(false, &file_, &ignored) ? 0 : static_cast<int>(lastError());
+  });
+  if (error == 0) error = makeRoomIn(file_.handle);
+  // A whole replacement gives way to a rewrite in place, which needs none of this, where the
+  // folder refuses a new file or its room, or what the old file had cannot be given to it.
+  *refused = error != 0 ? refusedHere(error) : carryOver() != 0;
+  if (error != 0) *err = describe(error);
+  if (error == 0 && !*refused) return true;
+  removeScratchFile(&file_);
   return false;
 }
 
@@ -75,34 +89,87 @@ bool DiskOutputFile::writeThrough(const char* data, size_t size, std::string* er
     holdStops();
     held_ = true;
   }
-  if (!faulted(Step::kWrite, err) && writeAll(file_.handle, data, size, err)) return true;
+  const int error = attempt(Step::kWrite, [&] {
+    return writeAll(file_.handle, data, size, err) ? 0 : static_cast<int>(lastError());
+  });
+  if (error == 0) return true;
+  *err = describe(error);
   if (inPlace_) undoInPlace(err);
   return false;
 }
 
 bool DiskOutputFile::close(std::string* err) {
   if (inPlace_) return writeReady(err) && finishInPlace(err);
-  if (!closeScratch(err)) return false;
-  const Outcome renamed = rename(err);
-  if (renamed != Outcome::kRefused) {
+  bool refused = false;
+  if (closeScratch(err) && replaceWhole(&refused, err)) {
     closeOld();
-    return renamed == Outcome::kDone;
+    return true;
   }
   // The rename is refused (a sticky folder, a script mounted on its own, ...): the new script
   // goes into the old file in place.
-  return copyInPlace(err);
+  if (refused) return copyInPlace(err);
+  closeOld();
+  return false;
+}
+
+bool DiskOutputFile::closeScratch(std::string* err) {
+  // Writing clears the set-user-ID bit: it is given back, as this process gave it before. An
+  // unnamed file is named first: closing it would be the end of it.
+  restoreMode(file_.handle);
+  int error = attempt(Step::kName, [this] {
+    std::string ignored;  // said from the code below
+    return nameScratchFile(&file_, &ignored) ? 0 : static_cast<int>(lastError());
+  });
+  if (error == 0) error = closeFile();
+  if (error != 0) *err = describe(error);
+  return error == 0;
+}
+
+bool DiskOutputFile::replaceWhole(bool* refused, std::string* err) {
+  // Once a rename has failed half-way the scratch file may hold the only script: a stop must
+  // not remove it, so stops wait for the renames.
+  holdStops();
+  bool lost = false;
+  std::string copy;  // where the rename kept the old script, if it did
+  int error = replace(&lost, &copy);
+  if (error == 0) {
+    releaseScratchName(&file_);
+    ScratchFile old;
+    old.name = copy;
+    if (!copy.empty()) error = attempt(Step::kRemove, [&old] { return removeScratchFile(&old); });
+    if (error != 0) {
+      old.name.clear();  // it stays, named in the message
+      *err = "the new script is in place, but the old one's copy " + copy +
+             " cannot be removed: " + systemError(static_cast<unsigned>(error));
+    }
+  } else if (lost) {
+    *err = describe(error) + "; the new script is kept in " + file_.name;
+    if (!copy.empty()) *err += " and the old one in " + copy;
+    releaseScratchName(&file_);
+  } else {
+    *err = describe(error);
+    *refused = true;  // the old file is whole: only its name was refused
+  }
+  releaseStops();
+  return error == 0;
 }
 
 bool DiskOutputFile::copyInPlace(std::string* err) {
-  ScratchFile source = file_;
-  file_ = ScratchFile();
-  bool ok = reopenScratch(&source, err) && openInPlace(err);
+  ScratchFile source = std::move(file_);
+  int error = attempt(Step::kReopen, [&] { return reopen(&source); });
+  if (error != 0) *err = describe(error);
+  bool ok = error == 0 && openInPlace(err);
   std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
   size_t got = 1;
   for (uint64_t at = 0; ok && got > 0; at += got) {
-    ok = !faulted(Step::kReadScratch, err) &&
-         readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, err) &&
-         writeThrough(buffer.get(), got, err);
+    error = attempt(Step::kReadScratch, [&] {
+      std::string ignored;  // said from the code below
+      return readAt(source.handle, at, buffer.get(), kCopyBuffer, &got, &ignored)
+                 ? 0
+                 : static_cast<int>(lastError());
+    });
+    if (error != 0) *err = describe(error);  // undone below
+    ok = error == 0 && writeThrough(buffer.get(), got, err);
   }
   if (ok) {
     ok = finishInPlace(err);
@@ -111,15 +178,13 @@ bool DiskOutputFile::copyInPlace(std::string* err) {
   }
   // A copy that damaged the old script keeps the new one, named. Else the scratch file goes.
   const std::string name = source.name;
-  int injected = -1;  // the file stays
   if (damaged_) {
     *err += "; the new script is kept in " + name;
-  } else {
-    injected = fault(Step::kRemove);
+    releaseScratchName(&source);
+    return false;
   }
-  if (injected != 0) releaseScratchName(&source);
-  const int removed = removeScratchFile(&source);
-  const int error = injected != 0 ? injected : removed;
+  error = attempt(Step::kRemove, [&source] { return removeScratchFile(&source); });
+  if (error != 0) releaseScratchName(&source);  // it stays, named in the message
   if (ok && error != 0) {
     *err = "the new script was written in place, but its scratch file " + name +
            " cannot be removed: " + systemError(static_cast<unsigned>(error));
@@ -136,12 +201,25 @@ bool DiskOutputFile::openInPlace(std::string* err) {
     if (notice_) notice_("waiting for another run to finish writing " + path_);
     lockRewrite(true);
   }
-  if (const int error = roomInPlace()) {
-    *err = systemError(static_cast<unsigned>(error));
+  const int error = attempt(Step::kRoom, [this] { return makeRoomIn(file_.handle); });
+  if (error != 0) {
+    *err = describe(error);
     return false;
   }
   keepOld();
   return true;
+}
+
+bool DiskOutputFile::openRewrite(std::string* err) {
+  int error = openOld();
+  if (error == 0 && !file_.isOpen()) {
+    // The first script, unless one came meanwhile. Room is checked before it is made: in a
+    // folder that keeps every name, it stays.
+    error = roomInFolder();
+    if (error == 0) error = createNew(&created_);
+  }
+  if (error != 0) *err = describe(error);
+  return error == 0;
 }
 
 void DiskOutputFile::keepOld() {
@@ -169,7 +247,8 @@ void DiskOutputFile::undoInPlace(std::string* err) {
   undone_ = true;
   std::string ignored;
   if (oldBytes_ && seekStart() &&
-      writeAll(file_.handle, oldBytes_->data(), oldBytes_->size(), &ignored) && cutInPlace() == 0) {
+      writeAll(file_.handle, oldBytes_->data(), oldBytes_->size(), &ignored) && cut() == 0) {
+    restoreMode(file_.handle);
     return;
   }
   damaged_ = true;
@@ -177,16 +256,14 @@ void DiskOutputFile::undoInPlace(std::string* err) {
 }
 
 bool DiskOutputFile::finishInPlace(std::string* err) {
-  const int error = cutInPlace();
+  const int error = attempt(Step::kCut, [this] { return cut(); });
+  restoreMode(file_.handle);
   if (error != 0) {
-    *err = systemError(static_cast<unsigned>(error));
+    *err = describe(error);
     undoInPlace(err);
   }
-  const int closed = closeInPlace();
-  if (held_) {
-    held_ = false;
-    releaseStops();
-  }
+  const int closed = closeFile();
+  releaseHeld();
   if (error != 0) return false;
   if (closed != 0) {
     // Every byte went out and the file was cut: what the system says at the close is all
@@ -198,21 +275,24 @@ bool DiskOutputFile::finishInPlace(std::string* err) {
   return closed == 0;
 }
 
-bool DiskOutputFile::faulted(Step step, std::string* err) {
-  const int error = fault(step);
-  if (error != 0) *err = systemError(error);
-  return error != 0;
+int DiskOutputFile::closeFile() {
+  // The handle goes whatever a test says; its fault stands for what the close reports.
+  const int closed = closeHandle(std::exchange(file_.handle, ScratchFile::kClosed));
+  return attempt(Step::kClose, [closed] { return closed; });
+}
+
+void DiskOutputFile::releaseHeld() {
+  if (!held_) return;
+  held_ = false;
+  releaseStops();
 }
 
 void DiskOutputFile::discard() {
   // A rewrite in place given up half-way (the listing ran out of memory, say) is undone too.
   std::string ignored;
   ready_.reset();
-  if (inPlace_ && file_.handle != ScratchFile::kClosed) undoInPlace(&ignored);
-  if (held_) {
-    held_ = false;
-    releaseStops();
-  }
+  if (inPlace_ && file_.isOpen()) undoInPlace(&ignored);
+  releaseHeld();
   removeScratchFile(&file_);
   closeOld();
   if (created_) removeCreated();

@@ -124,68 +124,117 @@ class DiskOutputFile : public OutputFile {
   virtual int fault(Step /*step*/) { return 0; }
 
  private:
-  enum class Outcome { kDone, kRefused, kFailed };  // kRefused: in place may work
+  // What the old file had, when there was one: permission bits, and owner and group where the
+  // platform has them.
+  struct Kept {
+    int mode;
+    unsigned owner, group;
+  };
+  // The volume and file number of a file.
+  struct FileId {
+    uint64_t volume, index;
+  };
 
-  // The platform's steps, each with the reason in *err when it returns false or kFailed.
-  // Refuses what cannot be written at all; opens the old file, notes its mode and whether a
-  // rename over it is bound to fail.
-  bool examine(std::string* err);
-  // Creates the scratch file with room for size_ bytes.
-  Outcome createScratch(std::string* err);
-  // Gives the scratch file what the old one had. Returns false when it cannot.
-  bool carryOver();
-  // Closes the written scratch file, with a name and the old file's mode.
-  bool closeScratch(std::string* err);
-  // Renames the closed scratch file over `path`; kFailed when `path` was lost on the way and the
-  // scratch file, which keeps its name, holds the only script.
-  Outcome rename(std::string* err);
-  // Opens the closed scratch file `file` again, for reading.
-  bool reopenScratch(ScratchFile* file, std::string* err);
+  // The ladder, decided in output_file.cpp; the platform files only make the calls.
+  //
+  //   open:  examine `path` ──> refused: fail
+  //            │
+  //            ├─ whole: scratch file, room, what the old one had ──┐
+  //            │    │ refused here (no file, no room, an attribute)  │
+  //            v    v                                                │
+  //          in place: the old file (or a first one) opened,        │
+  //            locked, room made, its bytes kept                    │
+  //   write: in place into memory (ready_), else into the file      │
+  //   close: in place: written, cut, closed ──> done                │
+  //          whole: named, closed, renamed over `path` <────────────┘
+  //            ├─ done (the old one's copy, if any, removed)
+  //            ├─ `path` lost on the way: fail, naming the scratch file
+  //            └─ refused, `path` whole: copied in place, the scratch file removed
+  //   any failure in place: old bytes put back, else "damaged"; a `path` created here removed
+
+  // Makes the call at `step` unless a test has it fail. Returns 0, or the error code of the
+  // test's fault or of `call`.
+  template <typename Call>
+  int attempt(Step step, Call call) {
+    const int injected = fault(step);
+    return injected != 0 ? injected : call();
+  }
+
+  // The ladder's steps, each returning false with the reason in *err.
+  // Opens the scratch file for a whole replacement; *refused when in place may work instead.
+  bool openWhole(bool* refused, std::string* err);
   // Opens `path` for rewriting in place, locked and with room for size_ bytes.
   bool openInPlace(std::string* err);
   // Opens the old file for writing, or creates `path` (noting created_) when there is none and
   // the folder has room for size_ bytes.
   bool openRewrite(std::string* err);
-  // Locks the file open in place against other runs' rewrites, waiting for one when `wait`.
-  // Returns false only when another run holds it and `wait` is false; where the file system
-  // keeps no locks, true.
-  bool lockRewrite(bool wait);
-  // Returns 0, or the error code of a file size limit or a disk too small for size_ bytes in
-  // the file open in place.
-  int roomInPlace();
-  // Returns true when the file open in place may no longer hold what it held: a byte was
-  // written, or that cannot be told.
-  bool touched();
-  // Removes `path` when it is still the file that this run created.
-  void removeCreated();
-  // Cuts the file open in place where writing ended, and gives it back the permission bits that
-  // writing cleared. Returns 0 or the error code.
-  int cutInPlace();
-  // Closes the file open in place. Returns 0 or the error code.
-  int closeInPlace();
-  // Moves the file open in place back to its start. Returns false when it cannot.
-  bool seekStart();
-
+  // Closes the written scratch file, with a name and the old file's mode.
+  bool closeScratch(std::string* err);
+  // Renames the closed scratch file over `path`, then removes the old one's copy if one was made;
+  // *refused when `path` is whole and a copy in place may work instead.
+  bool replaceWhole(bool* refused, std::string* err);
+  // Rewrites `path` in place with the bytes of the scratch file.
+  bool copyInPlace(std::string* err);
   // Sets ready_ up to hold the whole new script when it fits kReadyMax and memory.
   void readyScript();
-  // Writes what ready_ holds, if anything, and stops holding it. Returns false with the reason
-  // in *err.
+  // Writes what ready_ holds, if anything, and stops holding it.
   bool writeReady(std::string* err);
-  // Writes `size` bytes at `data` into the file, holding stops from the first byte in place.
-  // Returns false with the reason in *err, having undone a rewrite in place.
+  // Writes `size` bytes at `data` into the file, holding stops from the first byte in place;
+  // undoes a rewrite in place that fails.
   bool writeThrough(const char* data, size_t size, std::string* err);
-  // Returns true, with the reason in *err, when the call at `step` is to fail.
-  bool faulted(Step step, std::string* err);
-  // Rewrites `path` in place with the bytes of the scratch file. Returns false with the reason
-  // in *err.
-  bool copyInPlace(std::string* err);
   // Keeps the old bytes of the file open in place in oldBytes_ where they fit kKeptMax.
   void keepOld();
   // After a failed rewrite in place: puts the old bytes back, or else notes and adds to *err
   // that `path` is damaged.
   void undoInPlace(std::string* err);
-  // Cuts and closes the file rewritten in place. Returns false with the reason in *err.
+  // Cuts and closes the file rewritten in place.
   bool finishInPlace(std::string* err);
+  // Closes file_. Returns 0 or the error code; the handle is closed either way.
+  int closeFile();
+  // Stops holding back stop requests, if they were held.
+  void releaseHeld();
+
+  // The platform's calls (output_file_posix.cpp, output_file_win32.cpp). Unless said otherwise
+  // they return 0 or the platform's error code, and make no choice of the ladder's.
+  // Refuses, with the reason in *err, what cannot be written at all; opens the old file, notes
+  // its mode and whether a rename over it is bound to fail (renameRefused_).
+  bool examine(std::string* err);
+  // Returns the words for `error`, a failure at `path`: what stands there when it is no file to
+  // write, another program holding it, else the system's text.
+  std::string describe(int error) const;
+  // Returns true when `error`, met creating the scratch file or its room, refuses that here
+  // where the old file may still be written in place: no permission, no inode, no room.
+  static bool refusedHere(int error);
+  // Makes room for size_ bytes in the open file `handle`.
+  int makeRoomIn(intptr_t handle) const;
+  // Checks that the folder has room for a first script of size_ bytes.
+  int roomInFolder() const;
+  // Gives the scratch file what the old one had: any failure refuses a whole replacement.
+  int carryOver();
+  // Gives the file `handle` back the old file's set-ID bits, which writing cleared, where the
+  // platform has them and the process may.
+  void restoreMode(intptr_t handle);
+  // Renames the closed scratch file over `path`, retrying while others hold it; *lost when
+  // `path` is gone afterwards, *copy the name that the old script is kept under, if any.
+  int replace(bool* lost, std::string* copy);
+  // Opens the closed scratch file `file` again, for reading.
+  int reopen(ScratchFile* file);
+  // Opens the old file for writing into file_; leaves file_ closed when there is none.
+  int openOld();
+  // Creates `path` into file_, with its identity in *made where that can be read.
+  int createNew(std::optional<FileId>* made);
+  // Locks file_ against other runs' rewrites, waiting for one when `wait`. Returns false only
+  // when another run holds it and `wait` is false; where the file system keeps no locks, true.
+  bool lockRewrite(bool wait);
+  // Returns true when file_ may no longer hold what it held: a byte was written, or that
+  // cannot be told.
+  bool touched();
+  // Removes `path` when it is still the file that this run created.
+  void removeCreated();
+  // Cuts file_ where writing ended.
+  int cut();
+  // Moves file_ back to its start. Returns false when it cannot.
+  bool seekStart();
   // Closes the old file when it is open.
   void closeOld();
 
@@ -193,19 +242,9 @@ class DiskOutputFile : public OutputFile {
   uint64_t size_;                        // room to make: set by open
   ScratchFile file_;                     // the new file: a scratch file, or `path` itself in place
   intptr_t old_ = ScratchFile::kClosed;  // the old file, open for writing
-  // What the old file had, when there was one: permission bits, and owner and group where the
-  // platform has them.
-  struct Kept {
-    int mode;
-    unsigned owner, group;
-  };
   std::optional<Kept> kept_;
   std::function<void(const std::string&)> notice_;
-  // The volume and file number of a `path` that this run created, until it is whole.
-  struct FileId {
-    uint64_t volume, index;
-  };
-  std::optional<FileId> created_;
+  std::optional<FileId> created_;        // a `path` that this run created, until it is whole
   std::optional<std::string> oldBytes_;  // what the file rewritten in place held, when kept
   std::optional<std::string> ready_;     // the new script, while it is made whole in memory
   bool renameRefused_ = false;           // known at open: no scratch file could take its place

@@ -43,12 +43,6 @@ bool regularFile(const char* path) {
   return lstat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Returns true when `error` refuses a new file, or room for it, here, where the old file may
-// still be written in place: no permission, no inode, no room for a second copy.
-bool refusedHere(int error) {
-  return error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT;
-}
-
 // Returns true when the current directory keeps every name it holds (append-only or
 // immutable), or may: a scratch file made there could never be renamed or removed. `injected`
 // is what a test has the reading of its flags fail with.
@@ -124,13 +118,6 @@ int makeRoom(int fd, uint64_t size) {
   return freeRoom(fs, size, std::min<uint64_t>(st.st_size, st.st_blocks * 512));
 }
 
-// Closes `file`'s descriptor. Returns errno, else `injected`: what a test has the close fail with.
-int closeFile(ScratchFile* file, int injected) {
-  return ::close(static_cast<int>(std::exchange(file->handle, ScratchFile::kClosed))) == 0
-             ? injected
-             : errno;
-}
-
 // Gives the file `fd` the permission bits `mode` when it lacks them. Returns 0 or errno.
 int giveMode(int fd, int mode) {
   struct stat st;
@@ -170,17 +157,8 @@ bool DiskOutputFile::examine(std::string* err) {
   return true;
 }
 
-DiskOutputFile::Outcome DiskOutputFile::createScratch(std::string* err) {
-  int error = fault(Step::kCreate);
-  if (error == 0 && !createScratchFile(false, &file_, err)) error = errno;
-  if (error == 0) error = makeRoom(static_cast<int>(file_.handle), size_);
-  if (error == 0) return Outcome::kDone;
-  *err = systemError(error);
-  return refusedHere(error) ? Outcome::kRefused : Outcome::kFailed;
-}
-
-bool DiskOutputFile::carryOver() {
-  if (!kept_) return true;
+int DiskOutputFile::carryOver() {
+  if (!kept_) return 0;
   const int to = static_cast<int>(file_.handle);
 #if defined(__linux__)
   const int from = static_cast<int>(old_);
@@ -192,110 +170,103 @@ bool DiskOutputFile::carryOver() {
   const char kAccessList[] = "system.posix_acl_access";
   const int kCreateOrReplace = 0;
   std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
-  int error = fault(Step::kListAttributes);
-  const ssize_t size = error == 0 ? flistxattr(from, names.data(), names.size()) : -1;
-  if (size < 0 && error == 0) error = errno;
-  if (size < 0 && error != ENOTSUP) return false;
+  ssize_t size = 0;
+  int error = attempt(Step::kListAttributes, [&] {
+    size = flistxattr(from, names.data(), names.size());
+    return size < 0 ? errno : 0;
+  });
+  if (error == ENOTSUP) size = 0;  // none to carry
+  if (error != 0 && error != ENOTSUP) return error;
   bool hasList = false;
   for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
     const char* name = &names[at];
     const bool isList = std::strcmp(name, kAccessList) == 0;
     hasList = hasList || isList;
-    error = fault(Step::kReadAttribute);
     ssize_t length = 0;
-    if (error == 0) length = fgetxattr(from, name, value.data(), value.size());
-    if (length == -1) error = errno;
+    error = attempt(Step::kReadAttribute, [&] {
+      length = fgetxattr(from, name, value.data(), value.size());
+      return length < 0 ? errno : 0;
+    });
     if (error == ENODATA) continue;  // gone meanwhile
-    if (error != 0) return false;
-    error = fault(isList ? Step::kAccessList : Step::kWriteAttribute);
-    if (error == 0 &&
-        fsetxattr(to, name, value.data(), static_cast<size_t>(length), kCreateOrReplace) != 0) {
-      error = errno;
-    }
+    if (error != 0) return error;
+    error = attempt(isList ? Step::kAccessList : Step::kWriteAttribute, [&] {
+      const size_t bytes = static_cast<size_t>(length);
+      return fsetxattr(to, name, value.data(), bytes, kCreateOrReplace) == 0 ? 0 : errno;
+    });
     const bool label =
         std::strncmp(name, "security.", 9) == 0 || std::strncmp(name, "trusted.", 8) == 0;
-    if (error != 0 && !(label && error == EPERM)) return false;
+    if (error != 0 && !(label && error == EPERM)) return error;
   }
   if (!hasList) {
-    error = fault(Step::kAccessList);
-    if (error == 0 && fremovexattr(to, kAccessList) != 0) error = errno;
-    if (error != 0 && error != ENODATA && error != ENOTSUP) return false;
+    error = attempt(Step::kAccessList,
+                    [to, &kAccessList] { return fremovexattr(to, kAccessList) == 0 ? 0 : errno; });
+    if (error != 0 && error != ENODATA && error != ENOTSUP) return error;
   }
 #endif
   struct stat now;
-  if (fstat(to, &now) != 0) return false;
+  if (fstat(to, &now) != 0) return errno;
   if (now.st_uid != kept_->owner || now.st_gid != kept_->group) {
-    const int error = fault(Step::kOwner);
-    if (error != 0 || fchown(to, kept_->owner, kept_->group) != 0) return false;
+    const int error = attempt(
+        Step::kOwner, [&] { return fchown(to, kept_->owner, kept_->group) == 0 ? 0 : errno; });
+    if (error != 0) return error;
   }
-  return fault(Step::kMode) == 0 && giveMode(to, kept_->mode) == 0;
+  return attempt(Step::kMode, [&] { return giveMode(to, kept_->mode); });
 }
 
-bool DiskOutputFile::closeScratch(std::string* err) {
-  // Writing clears the set-user-ID bit: it is given back, as this process gave it before. An
-  // unnamed file is named first: closing it would be the end of it.
-  if (kept_) giveMode(static_cast<int>(file_.handle), kept_->mode);
-  if (faulted(Step::kName, err) || !nameScratchFile(&file_, err)) return false;
-  const int error = closeFile(&file_, fault(Step::kClose));
-  if (error == 0) return true;
-  *err = systemError(error);
-  return false;
+std::string DiskOutputFile::describe(int error) const {
+  return openFailure(path_.c_str(), error);
 }
 
-DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
-  int error = fault(Step::kRename);
-  if (error == 0 && ::rename(file_.name.c_str(), path_.c_str()) != 0) error = errno;
-  if (error == 0) {
-    releaseScratchName(&file_);
-    return Outcome::kDone;
-  }
-  *err = systemError(error);
-  return Outcome::kRefused;
+bool DiskOutputFile::refusedHere(int error) {
+  return error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT;
 }
 
-bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
-  errno = fault(Step::kReopen);  // a test's fault stands for the call's
-  if (errno == 0) file->handle = ::open(file->name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (file->handle != ScratchFile::kClosed) return true;
-  *err = systemError(errno);
-  return false;
+int DiskOutputFile::makeRoomIn(intptr_t handle) const {
+  return makeRoom(static_cast<int>(handle), size_);
 }
 
-bool DiskOutputFile::openRewrite(std::string* err) {
-  int fd = static_cast<int>(std::exchange(old_, ScratchFile::kClosed));
-  if (fd == -1) {  // none was there: this is the first script, unless one came meanwhile
-    // Checked before the file is made: in a folder that keeps every name, it stays.
-    struct statvfs fs;
-    int error = withinLimit(size_);
-    if (error == 0 && statvfs(".", &fs) == 0) error = freeRoom(fs, size_, 0);
-    if (error != 0) {
-      *err = systemError(error);
-      return false;
-    }
-    fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd == -1) {
-      *err = openFailure(path_.c_str(), errno);
-      return false;
-    }
-    struct stat st;
-    if (fstat(fd, &st) == 0)
-      created_ = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-  }
+int DiskOutputFile::roomInFolder() const {
+  struct statvfs fs;
+  const int error = withinLimit(size_);
+  return error == 0 && statvfs(".", &fs) == 0 ? freeRoom(fs, size_, 0) : error;
+}
+
+void DiskOutputFile::restoreMode(intptr_t handle) {
+  if (kept_) giveMode(static_cast<int>(handle), kept_->mode);
+}
+
+int DiskOutputFile::replace(bool* lost, std::string* /*copy*/) {
+  *lost = false;  // a rename leaves the old file where it was or puts the new one in its place
+  return attempt(Step::kRename,
+                 [this] { return ::rename(file_.name.c_str(), path_.c_str()) == 0 ? 0 : errno; });
+}
+
+int DiskOutputFile::reopen(ScratchFile* file) {
+  file->handle = ::open(file->name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  return file->handle < 0 ? errno : 0;
+}
+
+int DiskOutputFile::openOld() {
+  file_.handle = std::exchange(old_, ScratchFile::kClosed);  // closed when there was none
+  return 0;
+}
+
+int DiskOutputFile::createNew(std::optional<FileId>* made) {
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
   file_.handle = fd;
-  return true;
+  struct stat st;
+  if (fstat(fd, &st) == 0)
+    *made = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return 0;
 }
 
 bool DiskOutputFile::lockRewrite(bool wait) {
-  int error = fault(Step::kLock);
-  if (error == 0 && flock(static_cast<int>(file_.handle), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0)
-    error = errno;
+  const int error = attempt(Step::kLock, [this, wait] {
+    return flock(static_cast<int>(file_.handle), LOCK_EX | (wait ? 0 : LOCK_NB)) == 0 ? 0 : errno;
+  });
   // Where the file system keeps no locks (ENOLCK on some network mounts), the rewrite goes on.
   return wait || error != EWOULDBLOCK;
-}
-
-int DiskOutputFile::roomInPlace() {
-  const int error = fault(Step::kRoom);
-  return error != 0 ? error : makeRoom(static_cast<int>(file_.handle), size_);
 }
 
 bool DiskOutputFile::touched() {
@@ -310,21 +281,13 @@ void DiskOutputFile::removeCreated() {
   }
 }
 
-int DiskOutputFile::cutInPlace() {
+int DiskOutputFile::cut() {
   const int fd = static_cast<int>(file_.handle);
   const off_t end = lseek(fd, 0, SEEK_CUR);  // the end of what was written; -1 fails the cut
   struct stat st;
-  int error = fstat(fd, &st) == 0 ? 0 : errno;
+  if (fstat(fd, &st) != 0) return errno;
   // Cut where the old script was longer (and only there: FAT through FUSE refuses the rest).
-  if (error == 0 && st.st_size != end) error = ftruncate(fd, end) == 0 ? fault(Step::kCut) : errno;
-  // Writing clears the set-user-ID and set-group-ID bits: they are given back where the
-  // process may.
-  if (kept_) giveMode(fd, kept_->mode);
-  return error;
-}
-
-int DiskOutputFile::closeInPlace() {
-  return closeFile(&file_, fault(Step::kClose));
+  return st.st_size == end || ftruncate(fd, end) == 0 ? 0 : errno;
 }
 
 bool DiskOutputFile::seekStart() {
@@ -333,7 +296,7 @@ bool DiskOutputFile::seekStart() {
 
 void DiskOutputFile::closeOld() {
   const intptr_t old = std::exchange(old_, ScratchFile::kClosed);
-  if (old != ScratchFile::kClosed) ::close(static_cast<int>(old));
+  if (old >= 0) ::close(static_cast<int>(old));
 }
 
 }  // namespace mkani

@@ -7,11 +7,6 @@
 namespace mkani {
 namespace {
 
-// A file held open by another program (a scanner, an indexer, another run) is tried again this
-// many times, this many milliseconds apart: about a second.
-const int kRetries = 20;
-const DWORD kRetryPause = 50;
-
 // Why a file could not be opened or replaced: another program holding it open without letting
 // it go is said in plain words.
 std::string fileFailure(DWORD error) {
@@ -20,13 +15,6 @@ std::string fileFailure(DWORD error) {
     return "it is in use";
   }
   return systemError(error);
-}
-
-// Returns true when `error` refuses a new file, or room for it, here, where the old file may
-// still be written in place.
-bool refusedHere(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_DISK_FULL ||
-         error == ERROR_HANDLE_DISK_FULL || error == ERROR_GEN_FAILURE;
 }
 
 // Cuts `file` where it was last written when it is longer. Returns 0 or the error.
@@ -79,8 +67,6 @@ unsigned long makeRoom(intptr_t handle, uint64_t size, Allocate allocate) {
   return roomFor(held, size);  // FAT, a share, XP: nothing allocated
 }
 
-namespace {}  // namespace
-
 bool namesAnotherFile(unsigned long reparseTag) {
   return (reparseTag & 0x20000000) != 0;  // IsReparseTagNameSurrogate
 }
@@ -125,11 +111,12 @@ bool DiskOutputFile::examine(std::string* err) {
   // written but not deleted (a share granting "Write" without "Modify") are rewritten in place.
   HANDLE old = INVALID_HANDLE_VALUE;
   DWORD error = 0;
-  for (int attempt = 0; old == INVALID_HANDLE_VALUE && attempt <= kRetries; ++attempt) {
-    if (attempt > 0) Sleep(kRetryPause);
-    error = static_cast<DWORD>(fault(Step::kOpenOld));
-    if (error == 0) old = openShared(path, GENERIC_WRITE | DELETE, OPEN_EXISTING);
-    if (old == INVALID_HANDLE_VALUE && error == 0) error = GetLastError();
+  for (int tries = 0; old == INVALID_HANDLE_VALUE && tries <= kRetries; ++tries) {
+    if (tries > 0) Sleep(kRetryPause);
+    error = static_cast<DWORD>(attempt(Step::kOpenOld, [&] {
+      old = openShared(path, GENERIC_WRITE | DELETE, OPEN_EXISTING);
+      return old == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : 0;
+    }));
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
   }
   if (old == INVALID_HANDLE_VALUE && error == ERROR_FILE_NOT_FOUND) return true;  // gone since
@@ -149,29 +136,28 @@ bool DiskOutputFile::examine(std::string* err) {
   return disk;
 }
 
-DiskOutputFile::Outcome DiskOutputFile::createScratch(std::string* err) {
-  DWORD error = static_cast<DWORD>(fault(Step::kCreate));
-  if (error == 0 && !createScratchFile(false, &file_, err)) error = GetLastError();
-  if (error == 0) error = makeRoom(file_.handle, size_, allocate);
-  if (error == 0) return Outcome::kDone;
-  *err = systemError(error);
-  return refusedHere(error) ? Outcome::kRefused : Outcome::kFailed;
+std::string DiskOutputFile::describe(int error) const {
+  return fileFailure(static_cast<DWORD>(error));
 }
 
-bool DiskOutputFile::carryOver() {
-  return true;  // ReplaceFileW gives the new file the old one's access list and streams
+bool DiskOutputFile::refusedHere(int error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_DISK_FULL ||
+         error == ERROR_HANDLE_DISK_FULL || error == ERROR_GEN_FAILURE;
 }
 
-bool DiskOutputFile::closeScratch(std::string* err) {
-  const HANDLE file = reinterpret_cast<HANDLE>(file_.handle);
-  DWORD error = static_cast<DWORD>(fault(Step::kClose));
-  if (error == 0) {
-    file_.handle = ScratchFile::kClosed;
-    if (!CloseHandle(file)) error = GetLastError();
-  }
-  if (error != 0) *err = systemError(error);
-  return error == 0;
+int DiskOutputFile::makeRoomIn(intptr_t handle) const {
+  return static_cast<int>(makeRoom(handle, size_, allocate));
 }
+
+int DiskOutputFile::roomInFolder() const {
+  return static_cast<int>(roomFor(0, size_));
+}
+
+int DiskOutputFile::carryOver() {
+  return 0;  // ReplaceFileW gives the new file the old one's access list and streams
+}
+
+void DiskOutputFile::restoreMode(intptr_t /*handle*/) {}  // no set-ID bits here
 
 namespace {
 
@@ -182,7 +168,7 @@ bool exists(const std::wstring& path) {
 
 }  // namespace
 
-DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
+int DiskOutputFile::replace(bool* lost, std::string* copy) {
   const std::wstring from = wholePath(file_.name), to = wholePath(path_);
   // Where ReplaceFileW cannot move the new file in after moving the old one away (1177), the
   // old one is kept under this name, which is the scratch file's with another ending.
@@ -195,99 +181,75 @@ DiskOutputFile::Outcome DiskOutputFile::rename(std::string* err) {
   SetFileAttributesW(from.c_str(),
                      attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes);
   const bool hadOld = attributes != INVALID_FILE_ATTRIBUTES;
-  bool replace = hadOld, done = false;
-  DWORD error = 0;
-  // Once ReplaceFileW has failed half-way the scratch file holds the only script: a stop must
-  // not remove it, so stops wait for the retries.
-  holdStops();
-  for (int attempt = 0; !done && attempt <= kRetries; ++attempt) {
-    if (attempt > 0) Sleep(kRetryPause);
-    error = static_cast<DWORD>(fault(Step::kRename));
-    done =
-        error == 0 && (replace ? ReplaceFileW(to.c_str(), from.c_str(), backupPath.c_str(),
-                                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                               : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
-    if (done) break;
-    if (error == 0) error = GetLastError();
+  bool replacing = hadOld;
+  int error = 0;
+  for (int tries = 0; tries <= kRetries; ++tries) {
+    if (tries > 0) Sleep(kRetryPause);
+    error = attempt(Step::kRename, [&] {
+      const bool done = replacing
+                            ? ReplaceFileW(to.c_str(), from.c_str(), backupPath.c_str(),
+                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                            : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+      return done ? 0 : static_cast<int>(GetLastError());
+    });
+    if (error == 0) break;
     // ReplaceFileW moved the old file away and could not move the new one in (1176, 1177), or
     // another run took the old one away: the new one is moved in.
-    if (replace && !exists(to)) {
-      replace = false;
+    if (replacing && !exists(to)) {
+      replacing = false;
     } else if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
       break;
     }
   }
-  const bool oldKept = exists(backupPath);
-  Outcome outcome = Outcome::kDone;
-  if (done) {
-    releaseScratchName(&file_);
-    // The old script's copy goes once the new one is in its place.
-    ScratchFile backup;
-    backup.name = backupName;
-    int failed = oldKept ? fault(Step::kRemove) : 0;
-    if (oldKept && failed == 0) failed = removeScratchFile(&backup);
-    if (failed != 0) {
-      *err = "the new script is in place, but the old one's copy " + backupName +
-             " cannot be removed: " + systemError(static_cast<unsigned>(failed));
-      outcome = Outcome::kFailed;
-    }
-  } else if (hadOld && !exists(to)) {
-    *err = fileFailure(error) + "; the new script is kept in " + file_.name;
-    if (oldKept) *err += " and the old one in " + backupName;
-    releaseScratchName(&file_);
-    outcome = Outcome::kFailed;
-  } else {
-    *err = fileFailure(error);
-    outcome = Outcome::kRefused;
-  }
-  releaseStops();
-  return outcome;
+  if (exists(backupPath)) *copy = backupName;
+  *lost = error != 0 && hadOld && !exists(to);
+  return error;
 }
 
-bool DiskOutputFile::reopenScratch(ScratchFile* file, std::string* err) {
-  const DWORD injected = static_cast<DWORD>(fault(Step::kReopen));  // a test's, for the call's
-  const HANDLE handle = injected == 0
-                            ? openShared(wholePath(file->name), GENERIC_READ, OPEN_EXISTING)
-                            : INVALID_HANDLE_VALUE;
-  if (handle == INVALID_HANDLE_VALUE) {
-    *err = systemError(injected != 0 ? injected : GetLastError());
-    return false;
-  }
+int DiskOutputFile::reopen(ScratchFile* file) {
+  const HANDLE handle = openShared(wholePath(file->name), GENERIC_READ, OPEN_EXISTING);
+  if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   file->handle = reinterpret_cast<intptr_t>(handle);
-  return true;
+  return 0;
 }
 
-bool DiskOutputFile::openRewrite(std::string* err) {
-  const std::wstring path = wholePath(path_);
-  DWORD access = GENERIC_READ | GENERIC_WRITE;  // read too, so that a failed rewrite can undo
-  auto open = [&](DWORD disposition) {
-    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+namespace {
+
+// Opens `path` for rewriting in place with `disposition`, letting others read and write it:
+// for reading too where it allows, so that a failed rewrite can be undone. Returns the handle,
+// or INVALID_HANDLE_VALUE with the reason in GetLastError().
+HANDLE openRewritable(const std::wstring& path, DWORD disposition) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, DWORD{GENERIC_WRITE}}) {
+    file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  };
-  HANDLE file = open(OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    access = GENERIC_WRITE;
-    file = open(OPEN_EXISTING);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
   }
-  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-    // The first script, unless one came meanwhile: room is checked before it is made.
-    if (const DWORD error = roomFor(0, size_)) {
-      *err = systemError(error);
-      return false;
-    }
-    file = open(CREATE_NEW);
-    BY_HANDLE_FILE_INFORMATION made;
-    if (file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &made)) {
-      created_ = FileId{made.dwVolumeSerialNumber,
-                        uint64_t{made.nFileIndexHigh} << 32 | made.nFileIndexLow};
-    }
-  }
+  return file;
+}
+
+}  // namespace
+
+int DiskOutputFile::openOld() {
+  const HANDLE file = openRewritable(wholePath(path_), OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) {
-    *err = fileFailure(GetLastError());
-    return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : static_cast<int>(error);  // none: file_ closed
   }
   file_.handle = reinterpret_cast<intptr_t>(file);
-  return true;
+  return 0;
+}
+
+int DiskOutputFile::createNew(std::optional<FileId>* made) {
+  const HANDLE file = openRewritable(wholePath(path_), CREATE_NEW);
+  if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  file_.handle = reinterpret_cast<intptr_t>(file);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info)) {
+    *made =
+        FileId{info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+  }
+  return 0;
 }
 
 bool DiskOutputFile::lockRewrite(bool wait) {
@@ -296,19 +258,13 @@ bool DiskOutputFile::lockRewrite(bool wait) {
   OVERLAPPED at = {};
   at.Offset = 0xFFFFFFFF;
   at.OffsetHigh = 0x3FFFFFFF;
-  DWORD error = static_cast<DWORD>(fault(Step::kLock));
-  if (error == 0 &&
-      !LockFileEx(reinterpret_cast<HANDLE>(file_.handle),
-                  LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0, &at)) {
-    error = GetLastError();
-  }
+  const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+  const int error = attempt(Step::kLock, [&] {
+    const bool locked = LockFileEx(reinterpret_cast<HANDLE>(file_.handle), flags, 0, 1, 0, &at);
+    return locked ? 0 : static_cast<int>(GetLastError());
+  });
   // Where the file system keeps no locks, the rewrite goes on.
   return wait || error != ERROR_LOCK_VIOLATION;
-}
-
-int DiskOutputFile::roomInPlace() {
-  const DWORD error = static_cast<DWORD>(fault(Step::kRoom));
-  return static_cast<int>(error != 0 ? error : makeRoom(file_.handle, size_, allocate));
 }
 
 bool DiskOutputFile::touched() {
@@ -330,17 +286,8 @@ void DiskOutputFile::removeCreated() {
   if (same) DeleteFileW(path.c_str());
 }
 
-int DiskOutputFile::cutInPlace() {
-  const DWORD error = static_cast<DWORD>(fault(Step::kCut));
-  return static_cast<int>(error != 0 ? error : cutHere(reinterpret_cast<HANDLE>(file_.handle)));
-}
-
-int DiskOutputFile::closeInPlace() {
-  const HANDLE file = reinterpret_cast<HANDLE>(file_.handle);
-  file_.handle = ScratchFile::kClosed;
-  DWORD error = static_cast<DWORD>(fault(Step::kClose));
-  if (!CloseHandle(file) && error == 0) error = GetLastError();
-  return static_cast<int>(error);
+int DiskOutputFile::cut() {
+  return static_cast<int>(cutHere(reinterpret_cast<HANDLE>(file_.handle)));
 }
 
 bool DiskOutputFile::seekStart() {
@@ -349,7 +296,7 @@ bool DiskOutputFile::seekStart() {
 }
 
 void DiskOutputFile::closeOld() {
-  if (old_ != ScratchFile::kClosed) CloseHandle(reinterpret_cast<HANDLE>(old_));
+  if (old_ >= 0) CloseHandle(reinterpret_cast<HANDLE>(old_));
   old_ = ScratchFile::kClosed;
 }
 

@@ -14,12 +14,27 @@ namespace mkani {
 // "Permission denied".
 std::string systemError(unsigned long code);
 
+// Returns the platform's code for the last call that failed: errno on POSIX, GetLastError() on
+// Windows.
+unsigned long lastError();
+
+// Closes the file `handle`, a file descriptor on POSIX and a HANDLE on Windows. Returns 0 or the
+// platform's error code; the handle is closed either way.
+int closeHandle(intptr_t handle);
+
+// Windows only: a file held open by another program (a scanner, an indexer, another run) is
+// tried again this many times, this many milliseconds apart: about a second.
+constexpr int kRetries = 20;
+constexpr unsigned long kRetryPause = 50;
+
 // Writes all `size` bytes at `data` to `handle`, a file descriptor on POSIX and a HANDLE on
-// Windows, however many calls that takes. Returns false with the reason in *err.
+// Windows, however many calls that takes. Returns false with the reason in *err and the
+// platform's code in lastError().
 bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err);
 
 // Reads up to `size` bytes at byte `offset` of the file `handle` into `data`; *got may be less
-// than `size`, and is 0 only at the end of the file. Returns false with the reason in *err.
+// than `size`, and is 0 only at the end of the file. Returns false with the reason in *err and
+// the platform's code in lastError().
 bool readAt(intptr_t handle, uint64_t offset, char* data, size_t size, size_t* got,
             std::string* err);
 

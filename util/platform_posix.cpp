@@ -13,11 +13,20 @@ std::string systemError(unsigned long code) {
   return std::strerror(static_cast<int>(code));
 }
 
+unsigned long lastError() {
+  return static_cast<unsigned long>(errno);
+}
+
+int closeHandle(intptr_t handle) {
+  return ::close(static_cast<int>(handle)) == 0 ? 0 : errno;
+}
+
 bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) {
   while (size > 0) {
     const ssize_t done = ::write(static_cast<int>(handle), data, size);
     if (done <= 0) {
-      *err = done < 0 ? systemError(errno) : "nothing more was taken";
+      if (done == 0) errno = ENOSPC;  // nothing more was taken: the file has no room
+      *err = systemError(errno);
       return false;
     }
     data += done;

@@ -45,16 +45,27 @@ std::wstring wholePath(const std::string& name) {
   return whole.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC" + whole.substr(1) : L"\\\\?\\" + whole;
 }
 
+unsigned long lastError() {
+  return GetLastError();
+}
+
+int closeHandle(intptr_t handle) {
+  return CloseHandle(reinterpret_cast<HANDLE>(handle)) ? 0 : static_cast<int>(GetLastError());
+}
+
 bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) {
   while (size > 0) {
     const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);
     DWORD done = 0;
     if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, chunk, &done, nullptr)) {
-      *err = systemError(GetLastError());
+      const DWORD error = GetLastError();
+      *err = systemError(error);
+      SetLastError(error);
       return false;
     }
-    if (done == 0) {
-      *err = "nothing more was taken";
+    if (done == 0) {  // nothing more was taken: the file has no room
+      SetLastError(ERROR_HANDLE_DISK_FULL);
+      *err = systemError(ERROR_HANDLE_DISK_FULL);
       return false;
     }
     data += done;
@@ -75,8 +86,10 @@ bool readAt(intptr_t handle, uint64_t offset, char* data, size_t size, size_t* g
     const DWORD chunk = left > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(left);
     DWORD done = 0;
     if (!ReadFile(reinterpret_cast<HANDLE>(handle), data + *got, chunk, &done, &where)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
-      *err = systemError(GetLastError());
+      const DWORD error = GetLastError();
+      if (error == ERROR_HANDLE_EOF) break;
+      *err = systemError(error);
+      SetLastError(error);
       return false;
     }
     if (done == 0) break;

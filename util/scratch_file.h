@@ -5,12 +5,40 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace mkani {
 
-// One scratch file: the platform's descriptor or handle and, when it has one, its name.
+struct ScratchFile;
+
+// Closes the file when open and removes its name when it has one. Returns 0, or the platform's
+// error code when the name could not be removed.
+int removeScratchFile(ScratchFile* file);
+
+// One scratch file, which it owns: the platform's descriptor or handle, open while it is not
+// negative, and, when it has one, its name. It can be moved, not copied; it is closed and its
+// name removed when it goes.
 struct ScratchFile {
   static constexpr intptr_t kClosed = -1;
+
+  ScratchFile() = default;
+  ScratchFile(ScratchFile&& other) noexcept
+      : handle(std::exchange(other.handle, kClosed)), name(std::exchange(other.name, {})) {}
+  ScratchFile& operator=(ScratchFile&& other) noexcept {
+    if (this != &other) {
+      removeScratchFile(this);
+      handle = std::exchange(other.handle, kClosed);
+      name = std::exchange(other.name, {});
+    }
+    return *this;
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile() { removeScratchFile(this); }
+
+  // Returns true while the handle is open.
+  bool isOpen() const { return handle >= 0; }
+
   intptr_t handle = kClosed;
   std::string name;  // "" while the file has no name
 };
@@ -26,10 +54,6 @@ bool createScratchFile(bool temporary, ScratchFile* file, std::string* err);
 // Gives a lasting scratch file that has no name yet a hidden name of its own, so that it can
 // be renamed; a file that has one keeps it. Returns false with the reason in *err.
 bool nameScratchFile(ScratchFile* file, std::string* err);
-
-// Closes the file when open and removes its name when it has one. Returns 0, or the platform's
-// error code when the name could not be removed.
-int removeScratchFile(ScratchFile* file);
 
 // Forgets the name of `file`, which now names another file: the scratch file was renamed over
 // it.

@@ -52,7 +52,7 @@ bool createNamed(bool temporary, ScratchFile* file, std::string* err) {
       file,
       [file](const char* name) {
         file->handle = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        return file->handle == ScratchFile::kClosed ? errno : 0;
+        return file->handle < 0 ? errno : 0;
       },
       err);
   // A temporary file loses its name at once; one that cannot keeps it, removed at the end.
@@ -103,10 +103,11 @@ bool nameScratchFile(ScratchFile* file, std::string* err) {
 }
 
 int removeScratchFile(ScratchFile* file) {
-  if (file->handle != ScratchFile::kClosed) ::close(static_cast<int>(file->handle));
+  if (file->isOpen()) ::close(static_cast<int>(file->handle));
   file->handle = ScratchFile::kClosed;
+  if (file->name.empty()) return 0;  // nothing to remove, and another file's name stays pending
   holdStops();
-  const int error = !file->name.empty() && ::unlink(file->name.c_str()) != 0 ? errno : 0;
+  const int error = ::unlink(file->name.c_str()) != 0 ? errno : 0;
   releaseScratchName(file);
   releaseStops();
   return error;

@@ -12,11 +12,6 @@ namespace {
 wchar_t pendingPath[32768];
 bool pending = false;
 
-// A scratch file that another program holds is tried again this many times, this many
-// milliseconds apart.
-const int kRemoveRetries = 20;
-const DWORD kRemovePause = 50;
-
 }  // namespace
 
 bool createScratchFile(bool temporary, ScratchFile* file, std::string* err) {
@@ -58,13 +53,14 @@ bool nameScratchFile(ScratchFile* file, std::string* err) {
 }
 
 int removeScratchFile(ScratchFile* file) {
-  if (file->handle != ScratchFile::kClosed) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+  if (file->isOpen()) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
   file->handle = ScratchFile::kClosed;
+  if (file->name.empty()) return 0;  // nothing to remove, and another file's name stays pending
   holdStops();
   DWORD error = 0;
   // A program that opened it meanwhile (a scanner, an indexer) is given about a second.
-  for (int attempt = 0; attempt <= kRemoveRetries && !file->name.empty(); ++attempt) {
-    if (attempt > 0) Sleep(kRemovePause);
+  for (int tries = 0; tries <= kRetries; ++tries) {
+    if (tries > 0) Sleep(kRetryPause);
     error = DeleteFileW(wholePath(file->name).c_str()) ? 0 : GetLastError();
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
   }
