@@ -157,9 +157,11 @@ struct FaultyFile : DiskOutputFile {
                       std::function<void(const std::string&)> notice = {})
       : DiskOutputFile(std::move(notice)), faults(std::move(faults)) {}
   int fault(Step step) override {
-    writes += step == Step::kWrite;
-    return faults.count(step) && (step != Step::kWrite || writes > writesBeforeFault) ? faults[step]
-                                                                                      : 0;
+    if (step == Step::kWrite) ++writes;
+    const auto found = faults.find(step);
+    if (found == faults.end()) return 0;
+    if (step == Step::kWrite && writes <= writesBeforeFault) return 0;
+    return found->second;
   }
   std::map<Step, int> faults;
   size_t writes = 0, writesBeforeFault = 0;

@@ -1,0 +1,36 @@
+// Whole writes on POSIX systems.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "test/test_util.h"
+#include "util/platform.h"
+
+namespace mkani {
+
+TEST(PlatformPosixTest, AWriteThatReachesTheFileSizeLimitTakesWhatFitsThenFails) {
+  ScopedTempDir dir;
+  signal(SIGXFSZ, SIG_IGN);  // as mkani has it
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+  const struct rlimit limit = {150, was.rlim_max};
+  const int fd = open("limited", O_WRONLY | O_CREAT, 0600);
+  ASSERT_NE(fd, -1);
+  const std::string bytes(160, 'x');
+  std::string err;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const bool fits = writeAll(fd, bytes.data(), 149, &err);
+  const bool over = writeAll(fd, bytes.data() + 149, 10, &err);  // one byte goes
+  setrlimit(RLIMIT_FSIZE, &was);
+  close(fd);
+  EXPECT_TRUE(fits);
+  EXPECT_FALSE(over);
+  EXPECT_EQ(err, "File too large");
+  EXPECT_EQ(lastError(), static_cast<unsigned long>(EFBIG));
+  EXPECT_EQ(readFile("limited"), bytes.substr(0, 150));
+}
+
+}  // namespace mkani
