@@ -137,20 +137,21 @@ class DiskOutputFile : public OutputFile {
 
   // The ladder, decided in output_file.cpp; the platform files only make the calls.
   //
-  //   open:  examine `path` ──> refused: fail
-  //            │
-  //            ├─ whole: scratch file, room, what the old one had ──┐
-  //            │    │ refused here (no file, no room, an attribute)  │
-  //            v    v                                                │
-  //          in place: the old file (or a first one) opened,        │
-  //            locked, room made, its bytes kept                    │
-  //   write: in place into memory (ready_), else into the file      │
-  //   close: in place: written, cut, closed ──> done                │
-  //          whole: named, closed, renamed over `path` <────────────┘
-  //            ├─ done (the old one's copy, if any, removed)
-  //            ├─ `path` lost on the way: fail, naming the scratch file
-  //            └─ refused, `path` whole: copied in place, the scratch file removed
-  //   any failure in place: old bytes put back, else "damaged"; a `path` created here removed
+  //   open:   examine `path` --> no file to write there: fail
+  //             |
+  //             +--> whole: a scratch file with room, given what the old one had
+  //             |      |   --> refused here (no new file, no room, an attribute not given): (a)
+  //             |      |   --> any other failure: fail
+  //             | (a), or a folder that keeps every name, or a `path` that may not be replaced
+  //             v
+  //           in place: the old file (or a first one) opened, locked, room made, its bytes kept
+  //   write:  in place: into memory (ready_) while it fits; whole: into the scratch file
+  //   close:  in place: written, cut, closed --> done
+  //           whole: named, closed, renamed over `path`
+  //             --> done, the old script's copy (if the rename made one) removed
+  //             --> `path` lost on the way: fail, naming the scratch file that holds the script
+  //             --> refused with `path` whole: the scratch file copied in place, then removed
+  //   any failure in place: the old bytes put back, else "damaged"; a `path` made here removed
 
   // Makes the call at `step` unless a test has it fail. Returns 0, or the error code of the
   // test's fault or of `call`.
