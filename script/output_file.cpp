@@ -1,6 +1,7 @@
 #include "script/output_file.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <utility>
@@ -126,30 +127,35 @@ bool DiskOutputFile::closeScratch(std::string* err) {
 }
 
 bool DiskOutputFile::replaceWhole(bool* refused, std::string* err) {
+  // Where the rename moves the old script away and then cannot move the new one in (Windows'
+  // ReplaceFileW, error 1177), the old one stays under the scratch file's name with another
+  // ending.
+  const std::string copy = file_.name.substr(0, file_.name.rfind('.')) + ".old";
+  std::remove(copy.c_str());  // one left by an earlier run with this run's number
+  const bool hadOld = exists(path_);
   // Once a rename has failed half-way the scratch file may hold the only script: a stop must
   // not remove it, so stops wait for the renames.
   holdStops();
-  bool lost = false;
-  std::string copy;  // where the rename kept the old script, if it did
-  int error = replace(&lost, &copy);
+  int error = replace(copy);
+  ScratchFile old;  // the old script's copy, where the rename left one
+  if (exists(copy)) old.name = copy;
+  const bool kept = !old.name.empty();
   if (error == 0) {
     releaseScratchName(&file_);
-    ScratchFile old;
-    old.name = copy;
-    if (!copy.empty()) error = attempt(Step::kRemove, [&old] { return removeScratchFile(&old); });
+    if (kept) error = attempt(Step::kRemove, [&old] { return removeScratchFile(&old); });
     if (error != 0) {
-      old.name.clear();  // it stays, named in the message
       *err = "the new script is in place, but the old one's copy " + copy +
              " cannot be removed: " + systemError(static_cast<unsigned>(error));
     }
-  } else if (lost) {
+  } else if (hadOld && !exists(path_)) {
     *err = describe(error) + "; the new script is kept in " + file_.name;
-    if (!copy.empty()) *err += " and the old one in " + copy;
+    if (kept) *err += " and the old one in " + copy;
     releaseScratchName(&file_);
   } else {
     *err = describe(error);
     *refused = true;  // the old file is whole: only its name was refused
   }
+  old.name.clear();  // what is left of it stays, named in the message
   releaseStops();
   return error == 0;
 }

@@ -215,9 +215,11 @@ class DiskOutputFile : public OutputFile {
   // Gives the file `handle` back the old file's set-ID bits, which writing cleared, where the
   // platform has them and the process may.
   void restoreMode(intptr_t handle);
-  // Renames the closed scratch file over `path`, retrying while others hold it; *lost when
-  // `path` is gone afterwards, *copy the name that the old script is kept under, if any.
-  int replace(bool* lost, std::string* copy);
+  // Renames the closed scratch file over `path`, retrying while others hold it. Where the
+  // platform moves the old file away first, it goes under the name `copy`.
+  int replace(const std::string& copy);
+  // Returns true when `name` names a file or folder.
+  bool exists(const std::string& name) const;
   // Opens the closed scratch file `file` again, for reading.
   int reopen(ScratchFile* file);
   // Opens the old file for writing into file_; leaves file_ closed when there is none.

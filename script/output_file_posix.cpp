@@ -235,10 +235,15 @@ void DiskOutputFile::restoreMode(intptr_t handle) {
   if (kept_) giveMode(static_cast<int>(handle), kept_->mode);
 }
 
-int DiskOutputFile::replace(bool* lost, std::string* /*copy*/) {
-  *lost = false;  // a rename leaves the old file where it was or puts the new one in its place
+int DiskOutputFile::replace(const std::string& /*copy*/) {
+  // A rename leaves the old file where it was or puts the new one in its place, making no copy.
   return attempt(Step::kRename,
                  [this] { return ::rename(file_.name.c_str(), path_.c_str()) == 0 ? 0 : errno; });
+}
+
+bool DiskOutputFile::exists(const std::string& name) const {
+  struct stat st;
+  return lstat(name.c_str(), &st) == 0;
 }
 
 int DiskOutputFile::reopen(ScratchFile* file) {

@@ -126,6 +126,100 @@ std::vector<std::string> manyNames() {
   return names;
 }
 
+// Returns the name of the scratch file in the current directory, or "" when there is none.
+std::string scratchName() {
+  for (const auto& entry : fs::directory_iterator(".")) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".mkani-", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp")
+      return name;
+  }
+  return "";
+}
+
+// The scratch file's name with the ending that a copy of the old script takes.
+std::string copyName(const std::string& scratch) {
+  return scratch.substr(0, scratch.rfind('.')) + ".old";
+}
+
+// The script's file, whose rename does what a rename that moves the old file away first may do:
+// leave a copy of the old script beside the scratch file, or remove the old file (`loses`) or
+// move it to the copy's name (`moves`) and then fail with `fails`.
+struct CopyingRename : FaultyFile {
+  using FaultyFile::FaultyFile;
+  int fault(Step step) override {
+    if (step != Step::kRename) return FaultyFile::fault(step);
+    const std::string copy = copyName(scratchName());
+    if (loses) {
+      std::remove("main.ani");
+    } else if (moves) {
+      std::rename("main.ani", copy.c_str());
+    } else {
+      writeFile(copy, readFile("main.ani"));
+    }
+    return fails;
+  }
+  bool loses = false, moves = false;
+  int fails = 0;
+};
+
+TEST(OutputFilePosixTest, ACopyOfTheOldScriptThatTheRenameLeftIsRemoved) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  CopyingRename file;
+  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+  EXPECT_EQ(entryCount(".mkani-"), 0);
+}
+
+TEST(OutputFilePosixTest, ACopyOfTheOldScriptThatCannotBeRemovedIsNamed) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  CopyingRename file({{Step::kRemove, EPERM}});
+  const std::string err = writeScript({"a.jpg"}, &file);
+  const std::string said =
+      "cannot write main.ani: the new script is in place, but the old one's "
+      "copy ";
+  ASSERT_EQ(err.substr(0, said.size()), said);
+  const std::string copy = err.substr(said.size(), err.find(' ', said.size()) - said.size());
+  EXPECT_EQ(err.substr(said.size() + copy.size()), " cannot be removed: Operation not permitted");
+  EXPECT_EQ(readFile(copy), "old");
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
+TEST(OutputFilePosixTest, ARenameThatLosesTheOldScriptNamesTheFilesThatHoldBoth) {
+  for (const bool moved : {false, true}) {
+    ScopedTempDir dir;
+    writeFile("main.ani", "old");
+    CopyingRename file;
+    file.loses = !moved;
+    file.moves = moved;
+    file.fails = EIO;
+    const std::string err = writeScript({"a.jpg"}, &file);
+    const std::string scratch = scratchName();
+    std::string said =
+        "cannot write main.ani: Input/output error; the new script is kept in " + scratch;
+    if (moved) said += " and the old one in " + copyName(scratch);
+    EXPECT_EQ(err, said);
+    EXPECT_EQ(readFile(scratch), expectedScript({"a.jpg"})) << moved;
+    EXPECT_EQ(readFile("main.ani"), "<missing>") << "not made again in place";
+  }
+}
+
+TEST(OutputFilePosixTest, ACopyThatAnEarlierRunLeftUnderThisRunsNameIsNotTakenForTheOldScript) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  const std::string earlier = ".mkani-" + std::to_string(getpid()) + "-0.old";
+  writeFile(earlier, "an earlier run's");
+  CopyingRename file;
+  file.loses = true;
+  file.fails = EIO;
+  const std::string err = writeScript({"a.jpg"}, &file);
+  ASSERT_EQ(scratchName(), ".mkani-" + std::to_string(getpid()) + "-0.tmp") << "another name";
+  EXPECT_EQ(
+      err, "cannot write main.ani: Input/output error; the new script is kept in " + scratchName());
+  EXPECT_EQ(readFile(earlier), "<missing>");
+}
+
 TEST(OutputFilePosixTest, ACopyInPlaceCutShortOverAScriptTooLargeToKeepKeepsTheNewOneNamed) {
   ScopedTempDir dir;
   writeFile("main.ani", std::string(DiskOutputFile::kKeptMax + 1, 'o'));

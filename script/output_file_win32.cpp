@@ -159,35 +159,24 @@ int DiskOutputFile::carryOver() {
 
 void DiskOutputFile::restoreMode(intptr_t /*handle*/) {}  // no set-ID bits here
 
-namespace {
-
-// Returns true when `path` names a file or folder.
-bool exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+bool DiskOutputFile::exists(const std::string& name) const {
+  return GetFileAttributesW(wholePath(name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-}  // namespace
-
-int DiskOutputFile::replace(bool* lost, std::string* copy) {
-  const std::wstring from = wholePath(file_.name), to = wholePath(path_);
-  // Where ReplaceFileW cannot move the new file in after moving the old one away (1177), the
-  // old one is kept under this name, which is the scratch file's with another ending.
-  const std::string backupName = file_.name.substr(0, file_.name.rfind('.')) + ".old";
-  const std::wstring backupPath = wholePath(backupName);
-  DeleteFileW(backupPath.c_str());  // one left by an earlier run with this run's number
+int DiskOutputFile::replace(const std::string& copy) {
+  const std::wstring from = wholePath(file_.name), to = wholePath(path_), kept = wholePath(copy);
   const DWORD attributes = GetFileAttributesW(to.c_str());
   // The new file shows as the old one did (a new one is shown, not hidden); a file system that
   // keeps no attributes is no reason to fail.
   SetFileAttributesW(from.c_str(),
                      attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes);
-  const bool hadOld = attributes != INVALID_FILE_ATTRIBUTES;
-  bool replacing = hadOld;
+  bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
   int error = 0;
   for (int tries = 0; tries <= kRetries; ++tries) {
     if (tries > 0) Sleep(kRetryPause);
     error = attempt(Step::kRename, [&] {
       const bool done = replacing
-                            ? ReplaceFileW(to.c_str(), from.c_str(), backupPath.c_str(),
+                            ? ReplaceFileW(to.c_str(), from.c_str(), kept.c_str(),
                                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
                             : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
       return done ? 0 : static_cast<int>(GetLastError());
@@ -195,14 +184,12 @@ int DiskOutputFile::replace(bool* lost, std::string* copy) {
     if (error == 0) break;
     // ReplaceFileW moved the old file away and could not move the new one in (1176, 1177), or
     // another run took the old one away: the new one is moved in.
-    if (replacing && !exists(to)) {
+    if (replacing && !exists(path_)) {
       replacing = false;
     } else if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
       break;
     }
   }
-  if (exists(backupPath)) *copy = backupName;
-  *lost = error != 0 && hadOld && !exists(to);
   return error;
 }
 
