@@ -92,10 +92,10 @@ const Hostile kHostile[] = {
      "2||mkani: cannot write to standard output: Broken pipe\n", "old\n"},
     {"StandardOutputClosed", "echo old >main.ani; exec >&-; exec " MKANI_EXE " --version", false,
      "0||", "old\n"},
-    // Run with standard error closed, the message of a skipped name goes nowhere, least of all
-    // into the script.
-    {"StandardErrorClosed", "echo old >main.ani; touch \"a\nb.jpg\"; exec 2>&-", false, "2||",
-     kNewScript},
+    // Run with standard error closed, the message of a name skipped as the script is written
+    // (it comes last) goes nowhere, least of all into the script; no old script is open then
+    // to take it.
+    {"StandardErrorClosed", "rm main.ani; touch \"z\nb.jpg\"; exec 2>&-", false, "2||", kNewScript},
     // Refused before anything is created, and nothing is written through.
     {"ScriptALink", "rm main.ani; ln -s gone.jpg main.ani", false, kRefused + "a symbolic link\n",
      "<link to nothing>"},
