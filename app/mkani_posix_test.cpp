@@ -36,17 +36,18 @@ const char kNewScript[] = "<the new script>";
 
 // A turn the surroundings take before mkani runs: its name in the test's; the shell commands
 // that take it, with mkani run as the user nobody after them when `asNobody` and the tests run
-// as root; what the run ends in; what main.ani then is; a shell command that must succeed for
-// the turn to be taken here; and whether it starves or hides what the sanitizers' runtime needs
-// (address space, descriptors, /proc).
+// as root; what the run ends in; what main.ani then is; whether the turn starves or hides what
+// the sanitizers' runtime needs (address space, descriptors, /proc); and a shell command that
+// must succeed for the turn to be taken here.
+enum Sanitizers { kSanitizersRun, kSanitizersStarve };
 struct Hostile {
   const char* id;
   const char* setup;
   bool asNobody;
   std::string outcome;
   const char* script;
+  Sanitizers sanitizers = kSanitizersRun;
   const char* need = ":";
-  bool starvesSanitizers = false;
 };
 
 const std::string kCannot = "2||mkani: cannot write main.ani: ";
@@ -65,20 +66,20 @@ const Hostile kHostile[] = {
     {"UnreadableFolder", "echo old >main.ani; chmod 311 .", true,
      "2||mkani: cannot read the current directory: Permission denied\n", "old\n"},
     {"LittleMemory", "echo old >main.ani; ulimit -v 30000", false, "2||mkani: out of memory\n",
-     "old\n", ":", true},
+     "old\n", kSanitizersStarve},
     // Without /proc, as in a chroot, the new script has a name from the start, and the unnamed
     // file tried first is given back.
     {"NoProc",
      "echo old >main.ani; exec unshare -m sh -c \"mount -t tmpfs t /proc && exec 3>&- && ulimit "
      "-n 5 && exec " MKANI_EXE "\"",
-     false, "0||", kNewScript, "unshare -m mount -t tmpfs t /proc", true},
+     false, "0||", kNewScript, kSanitizersStarve, "unshare -m mount -t tmpfs t /proc"},
     // Without /dev, a closed stream is given the root folder.
     {"NoDevAndStandardErrorClosed",
      "echo old >main.ani; exec unshare -m sh -c \"mount -t tmpfs t /dev && exec 2>&- && "
      "exec " MKANI_EXE "\"",
-     false, "0||", kNewScript, "unshare -m mount -t tmpfs t /dev", true},
+     false, "0||", kNewScript, kSanitizersStarve, "unshare -m mount -t tmpfs t /dev"},
     {"FewDescriptors", "echo old >main.ani; exec 3>&-; ulimit -n 4", false,
-     kCannot + "Too many open files\n", "old\n", ":", true},
+     kCannot + "Too many open files\n", "old\n", kSanitizersStarve},
     // Past the file size limit nothing is written, whole or in place.
     {"FileSizeLimit", "echo old >main.ani; ulimit -f 9", false, kCannot + "File too large\n",
      "old\n"},
@@ -102,7 +103,7 @@ const Hostile kHostile[] = {
     {"ScriptAPipe", "rm main.ani; mkfifo main.ani", false, kRefused + "not a regular file\n",
      "<pipe>"},
     {"ScriptADevice", "rm main.ani; mknod main.ani c 1 3", false, kRefused + "not a regular file\n",
-     "<device>", "mknod device c 1 3 && rm device"},
+     "<device>", kSanitizersRun, "mknod device c 1 3 && rm device"},
     {"ScriptAFolder", "rm main.ani; mkdir main.ani", false, kRefused + "a directory\n", "<folder>"},
 };
 
@@ -135,7 +136,7 @@ class HostileSurroundings : public testing::TestWithParam<Hostile> {
 TEST_P(HostileSurroundings, EndTheRunInOneLineAndStatusTwoOrAreOvercome) {
   const Hostile& hostile = GetParam();
 #if defined(MKANI_SANITIZE)
-  if (hostile.starvesSanitizers)
+  if (hostile.sanitizers == kSanitizersStarve)
     GTEST_SKIP() << "the sanitizers' runtime needs more address space, descriptors or /proc";
 #endif
   if (std::system((std::string(hostile.need) + " >/dev/null 2>&1").c_str()) != 0)
