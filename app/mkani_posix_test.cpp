@@ -179,7 +179,7 @@ std::string attribute(const char* name) {
 
 TEST(MkaniPosixTest, AScriptReplacedWholeByItsOwnerKeepsWhatTheOwnerMaySet) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root: gives the script away, sets root's attribute";
-  if (std::system("command -v setfacl && command -v setfattr >/dev/null") != 0)
+  if (std::system("command -v setfacl >/dev/null && command -v setfattr >/dev/null") != 0)
     GTEST_SKIP() << "needs setfacl and setfattr";
   ScopedTempDir dir;
   writeFile("a.jpg");
