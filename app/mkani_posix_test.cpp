@@ -9,7 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
-#include <iostream>
+#include <ostream>
 
 #include "app/console.h"
 #include "script/script_writer.h"
@@ -18,87 +18,189 @@
 
 namespace mkani {
 
-TEST(MkaniPosixTest, FailuresAndHostileSurroundingsEndInOneLineAndStatusTwo) {
-  ScopedTempDir dir;
-  // Names long enough to outgrow the first block of names, and a script past 50 KiB; a link to
-  // nothing is a picture as any other entry.
-  for (int i = 0; i < 6000; ++i) writeFile(std::string(190, 'p') + std::to_string(i) + ".jpg");
-  ASSERT_EQ(symlink("nowhere", "gone.jpg"), 0);
-  ASSERT_EQ(runToolAfter("umask 0"), "0||");
-  const std::string fresh = readFile("main.ani");
+// What main.ani is: its bytes, "<missing>", or what stands there instead of a file.
+std::string mainAni() {
   struct stat st = {};
-  EXPECT_EQ(stat("main.ani", &st) + st.st_mode, S_IFREG | 0644u);
-  const std::string cannot = "2||mkani: cannot write main.ani: ";
-  const std::string denied = cannot + "Permission denied\n", refused = cannot + "it is ";
-  const std::string pipe = "mkfifo p; exec 3<>p; exec ";  // then a pipe nobody reads: "3<&-"
-  const bool root = geteuid() == 0;
-  const struct {
-    std::string setup;
-    bool nobody;
-    std::string outcome, script;  // what the run ends in, and what main.ani then holds
-    bool needsRoot = false;       // to give files away or make devices
-  } cases[] = {
-    {"rm main.ani; chmod 555 .", true, denied, "<missing>"},
-    {"chmod 777 .; echo old >main.ani; chmod 444 main.ani", true, denied, "old\n"},
-    {"chmod 666 main.ani; chmod 555 .", true, "0||", fresh},  // rewritten in place
-    {"chmod 311 .", true, "2||mkani: cannot read the current directory: Permission denied\n",
-     fresh},
-#if !defined(MKANI_SANITIZE)  // the sanitizers need more address space than this, and /proc
-    {"chmod 755 .; ulimit -v 30000", false, "2||mkani: out of memory\n", fresh},
-    // Without /proc, as in a chroot, the new script has a name from the start, and the unnamed
-    // file tried first is given back; without /dev, a closed stream is given the root folder
-    // (where a mount namespace can hide them; elsewhere these run as any other case).
-    {"chmod 644 main.ani; unshare -m true 2>&- && exec unshare -m sh -c \"mount -t tmpfs t /proc "
-     "2>&-; exec 3>&-; ulimit -n 5; exec " MKANI_EXE "\"",
-     false, "0||", fresh},
-    {"unshare -m true 2>&- && exec unshare -m sh -c \"mount -t tmpfs t /dev && exec 2>&- && "
-     "exec " MKANI_EXE "\"",
-     false, "0||", fresh},
-    // A small folder takes little memory.
-    {"mkdir two && cd two && touch a.jpg b.jpg && ulimit -v 8000", false, "0||", ""},
-    {"exec 3>&-; ulimit -n 4", false, cannot + "Too many open files\n", fresh},
-#endif
-    // Past the file size limit nothing is written, whole or in place.
-    {"chmod 755 .; echo old >main.ani; ulimit -f 9", false, cannot + "File too large\n", "old\n"},
-    {"chmod 666 main.ani; chmod 555 .; ulimit -f 9", true, cannot + "File too large\n", "old\n"},
-    // No death by SIGPIPE.
-    {"chmod 755 .; chmod 444 main.ani; " + pipe + "2>p 3<&-", true, "2||", "old\n"},
-    {"rm p; " + pipe + ">p 3<&-; exec " MKANI_EXE " --version", false,
-     "2||mkani: cannot write to standard output: Broken pipe\n", "old\n"},
-    {"rm p; exec >&-; exec " MKANI_EXE " --version", false, "0||", "old\n"},
-    // Refused before anything is created, and nothing is written through.
-    {"rm main.ani; ln -s gone.jpg main.ani", false, refused + "a symbolic link\n", "<missing>"},
-    {"rm main.ani; mkfifo main.ani", false, refused + "not a regular file\n", ""},
-    {"rm main.ani; mknod main.ani c 1 3", false, refused + "not a regular file\n", "", true},
-    {"rm main.ani; mkdir main.ani", false, refused + "a directory\n", ""},
-    // Replaced whole by its owner, a script keeps its mode, set-user-ID and set-group-ID too, its
-    // owner, its access list and the extended attributes the owner may set (not those root set); a
-    // name linked to it keeps the old bytes.
-    {"rmdir main.ani; echo old >main.ani; chown 65534:100 main.ani; chmod 6770 main.ani; ln "
-     "main.ani partner; chmod 777 .; setfacl -m u:9:r main.ani; setfattr -n user.note -v kept "
-     "main.ani; setfattr -n user.empty main.ani; setfattr -n security.mkani -v x main.ani",
-     true, "0||", fresh, true},
-  };
-  for (const auto& c : cases) {
-    if (c.needsRoot && !root) continue;
-    EXPECT_EQ(runToolAfter(c.setup, c.nobody), c.outcome) << c.setup;
-    EXPECT_TRUE(c.script.empty() || readFile("main.ani") == c.script) << c.setup;
-    EXPECT_EQ(entryCount(".mkani-"), 0) << c.setup;  // no scratch file left
+  if (lstat("main.ani", &st) != 0) return "<missing>";
+  if (S_ISLNK(st.st_mode)) {
+    return readFile("main.ani") == "<missing>" ? "<link to nothing>" : "<link to a file>";
   }
-  // Run with standard error closed, the message of a skipped name goes nowhere, least of all
-  // into the script.
-  writeFile("a\nb.jpg");
-  ASSERT_EQ(runToolAfter("rmdir main.ani 2>&-; exec 2>&-", true), "2||");
-  EXPECT_EQ(readFile("main.ani"), fresh);
-  if (!root) return void(std::cout << "skipped owners, devices, root's attributes: needs root\n");
-  char kept[8] = {};
-  EXPECT_EQ(stat("main.ani", &st) + st.st_mode + st.st_uid + st.st_gid +
-                getxattr("main.ani", "user.note", kept, 8) +
-                getxattr("main.ani", "user.empty", kept, 0) +
-                getxattr("main.ani", "security.mkani", nullptr, 0) +
-                (getxattr("main.ani", "system.posix_acl_access", nullptr, 0) > 0),
-            (S_IFREG | 06770u) + 65534u + 100u + 4);
-  EXPECT_EQ(std::string(kept) + readFile("partner"), "keptold\n");
+  if (S_ISFIFO(st.st_mode)) return "<pipe>";
+  if (S_ISCHR(st.st_mode)) return "<device>";
+  if (S_ISDIR(st.st_mode)) return "<folder>";
+  return readFile("main.ani");
+}
+
+// Stands for the script that mkani writes for the folder, in a table made before it is known.
+const char kNewScript[] = "<the new script>";
+
+// A turn the surroundings take before mkani runs: its name in the test's; the shell commands
+// that take it, with mkani run as the user nobody after them when `asNobody` and the tests run
+// as root; what the run ends in; what main.ani then is; whether the turn starves or hides what
+// the sanitizers' runtime needs (address space, descriptors, /proc); and a shell command that
+// must succeed for the turn to be taken here.
+enum Sanitizers { kSanitizersRun, kSanitizersStarve };
+struct Hostile {
+  const char* id;
+  const char* setup;
+  bool asNobody;
+  std::string outcome;
+  const char* script;
+  Sanitizers sanitizers = kSanitizersRun;
+  const char* need = ":";
+};
+
+const std::string kCannot = "2||mkani: cannot write main.ani: ";
+const std::string kDenied = kCannot + "Permission denied\n";
+const std::string kRefused = kCannot + "it is ";
+// Makes the pipe p, held open for reading on descriptor 3 while a stream is sent into it;
+// closing 3 then ("3<&-") leaves it with no reader.
+#define MKANI_PIPE "mkfifo p; exec 3<>p; exec "
+
+const Hostile kHostile[] = {
+    {"FolderClosedToWriting", "rm main.ani; chmod 555 .", true, kDenied, "<missing>"},
+    {"ReadOnlyScript", "chmod 777 .; echo old >main.ani; chmod 444 main.ani", true, kDenied,
+     "old\n"},
+    {"WritableScriptInAClosedFolder", "echo old >main.ani; chmod 666 main.ani; chmod 555 .", true,
+     "0||", kNewScript},  // rewritten in place
+    {"UnreadableFolder", "echo old >main.ani; chmod 311 .", true,
+     "2||mkani: cannot read the current directory: Permission denied\n", "old\n"},
+    {"LittleMemory", "echo old >main.ani; ulimit -v 30000", false, "2||mkani: out of memory\n",
+     "old\n", kSanitizersStarve},
+    // Without /proc, as in a chroot, the new script has a name from the start, and the unnamed
+    // file tried first is given back.
+    {"NoProc",
+     "echo old >main.ani; exec unshare -m sh -c \"mount -t tmpfs t /proc && exec 3>&- && ulimit "
+     "-n 5 && exec " MKANI_EXE "\"",
+     false, "0||", kNewScript, kSanitizersStarve, "unshare -m mount -t tmpfs t /proc"},
+    // Without /dev, a closed stream is given the root folder.
+    {"NoDevAndStandardErrorClosed",
+     "echo old >main.ani; exec unshare -m sh -c \"mount -t tmpfs t /dev && exec 2>&- && "
+     "exec " MKANI_EXE "\"",
+     false, "0||", kNewScript, kSanitizersStarve, "unshare -m mount -t tmpfs t /dev"},
+    {"FewDescriptors", "echo old >main.ani; exec 3>&-; ulimit -n 4", false,
+     kCannot + "Too many open files\n", "old\n", kSanitizersStarve},
+    // Past the file size limit nothing is written, whole or in place.
+    {"FileSizeLimit", "echo old >main.ani; ulimit -f 9", false, kCannot + "File too large\n",
+     "old\n"},
+    {"FileSizeLimitInPlace", "echo old >main.ani; chmod 666 main.ani; chmod 555 .; ulimit -f 9",
+     true, kCannot + "File too large\n", "old\n"},
+    // No death by SIGPIPE.
+    {"StandardErrorABrokenPipe", "echo old >main.ani; chmod 444 main.ani; " MKANI_PIPE "2>p 3<&-",
+     true, "2||", "old\n"},
+    {"StandardOutputABrokenPipe",
+     "echo old >main.ani; " MKANI_PIPE ">p 3<&-; exec " MKANI_EXE " --version", false,
+     "2||mkani: cannot write to standard output: Broken pipe\n", "old\n"},
+    {"StandardOutputClosed", "echo old >main.ani; exec >&-; exec " MKANI_EXE " --version", false,
+     "0||", "old\n"},
+    // Run with standard error closed, the message of a name skipped as the script is written
+    // (it comes last) goes nowhere, least of all into the script; no old script is open then
+    // to take it.
+    {"StandardErrorClosed", "rm main.ani; touch \"z\nb.jpg\"; exec 2>&-", false, "2||", kNewScript},
+    // Refused before anything is created, and nothing is written through.
+    {"ScriptALink", "rm main.ani; ln -s gone.jpg main.ani", false, kRefused + "a symbolic link\n",
+     "<link to nothing>"},
+    {"ScriptAPipe", "rm main.ani; mkfifo main.ani", false, kRefused + "not a regular file\n",
+     "<pipe>"},
+    {"ScriptADevice", "rm main.ani; mknod main.ani c 1 3", false, kRefused + "not a regular file\n",
+     "<device>", kSanitizersRun, "mknod device c 1 3 && rm device"},
+    {"ScriptAFolder", "rm main.ani; mkdir main.ani", false, kRefused + "a directory\n", "<folder>"},
+};
+
+// Shows a turn by the commands that take it, in the test's name too.
+void PrintTo(const Hostile& hostile, std::ostream* out) {
+  *out << hostile.setup;
+}
+
+// A folder of pictures whose names outgrow the first block of names and whose script is past
+// 50 KiB; a link to nothing is a picture as any other entry. main.ani holds their new script.
+class HostileSurroundings : public testing::TestWithParam<Hostile> {
+ protected:
+  void SetUp() override {
+    // One file under every name: making as many files takes seconds on some disks.
+    const std::string first = std::string(190, 'p') + "0.jpg";
+    writeFile(first);
+    for (int i = 1; i < 6000; ++i) {
+      ASSERT_EQ(link(first.c_str(), (std::string(190, 'p') + std::to_string(i) + ".jpg").c_str()),
+                0);
+    }
+    ASSERT_EQ(symlink("nowhere", "gone.jpg"), 0);
+    ASSERT_EQ(runTool(), "0||");
+    fresh = readFile("main.ani");
+  }
+
+  ScopedTempDir dir;
+  std::string fresh;
+};
+
+TEST_P(HostileSurroundings, EndTheRunInOneLineAndStatusTwoOrAreOvercome) {
+  const Hostile& hostile = GetParam();
+#if defined(MKANI_SANITIZE)
+  if (hostile.sanitizers == kSanitizersStarve)
+    GTEST_SKIP() << "the sanitizers' runtime needs more address space, descriptors or /proc";
+#endif
+  if (std::system((std::string(hostile.need) + " >/dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "needs what is not here: " << hostile.need;
+  EXPECT_EQ(runToolAfter(hostile.setup, hostile.asNobody), hostile.outcome);
+  const bool renewed = std::string(hostile.script) == kNewScript;
+  EXPECT_EQ(mainAni(), renewed ? fresh : hostile.script);
+  EXPECT_EQ(entryCount(".mkani-"), 0) << "a scratch file was left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, HostileSurroundings, testing::ValuesIn(kHostile),
+                         [](const testing::TestParamInfo<Hostile>& info) { return info.param.id; });
+
+TEST(MkaniPosixTest, ANewScriptIsWritableByItsOwnerAloneWhateverTheUmask) {
+  ScopedTempDir dir;
+  writeFile("a.jpg");
+  ASSERT_EQ(runToolAfter("umask 0"), "0||");
+  struct stat st = {};
+  ASSERT_EQ(stat("main.ani", &st), 0);
+  EXPECT_EQ(st.st_mode, S_IFREG | 0644u);
+}
+
+TEST(MkaniPosixTest, ASmallFolderTakesLittleMemory) {
+#if defined(MKANI_SANITIZE)
+  GTEST_SKIP() << "the sanitizers' runtime needs more address space than this";
+#endif
+  ScopedTempDir dir;
+  writeFile("a.jpg");
+  writeFile("b.jpg");
+  EXPECT_EQ(runToolAfter("ulimit -v 8000"), "0||");
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg", "b.jpg"}));
+}
+
+// The value of main.ani's extended attribute `name`, or "<none>".
+std::string attribute(const char* name) {
+  char value[64];
+  const ssize_t size = getxattr("main.ani", name, value, sizeof value);
+  return size < 0 ? "<none>" : std::string(value, size);
+}
+
+TEST(MkaniPosixTest, AScriptReplacedWholeByItsOwnerKeepsWhatTheOwnerMaySet) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: gives the script away, sets root's attribute";
+  if (std::system("command -v setfacl >/dev/null && command -v setfattr >/dev/null") != 0)
+    GTEST_SKIP() << "needs setfacl and setfattr";
+  ScopedTempDir dir;
+  writeFile("a.jpg");
+  ASSERT_EQ(runToolAfter("echo old >main.ani; chown 65534:100 main.ani; chmod 6770 main.ani; ln "
+                         "main.ani partner; chmod 777 .; setfacl -m u:9:r main.ani; setfattr -n "
+                         "user.note -v kept main.ani; setfattr -n user.empty main.ani; setfattr -n "
+                         "security.mkani -v x main.ani",
+                         true),
+            "0||");
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+  EXPECT_EQ(entryCount(".mkani-"), 0) << "a scratch file was left";
+  struct stat st = {};
+  ASSERT_EQ(stat("main.ani", &st), 0);
+  EXPECT_EQ(st.st_mode, S_IFREG | 06770u) << "the mode, set-user-ID and set-group-ID";
+  EXPECT_EQ(st.st_uid, 65534u) << "the owner";
+  EXPECT_EQ(st.st_gid, 100u) << "the group";
+  EXPECT_GT(getxattr("main.ani", "system.posix_acl_access", nullptr, 0), 0) << "the access list";
+  EXPECT_EQ(attribute("user.note"), "kept") << "an attribute the owner set";
+  EXPECT_EQ(attribute("user.empty"), "") << "an attribute the owner set, with no value";
+  EXPECT_EQ(attribute("security.mkani"), "<none>") << "an attribute only root may set";
+  EXPECT_EQ(readFile("partner"), "old\n") << "a name linked to the old script";
 }
 
 TEST(MkaniPosixTest, StandardStreamsThatCannotBeReadiedEndTheRunInOneLine) {

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include <tuple>
 
 #include "search/ansi_name.h"
 #include "test/test_util.h"
@@ -27,6 +26,11 @@ int xpWideToBytes(unsigned codePage, unsigned long flags, const wchar_t* wide, c
   return strictWideToBytes(codePage, flags, wide, out, room, usedDefault);
 }
 
+// A conversion that fails whatever it is given.
+int failingWideToBytes(unsigned, unsigned long, const wchar_t*, char*, int, int*) {
+  return 0;
+}
+
 TEST(MkaniWin32Test, MessagesAreUtf8AndAConsoleIsGivenThemInUtf16) {
   EXPECT_EQ(wideFromUtf8("Acc\xc3\xa8s refus\xc3\xa9\r\n"), L"Acc\u00e8s refus\u00e9\r\n");
   // The system's text reads back as the wide call gives it, less its period and line end.
@@ -37,25 +41,41 @@ TEST(MkaniWin32Test, MessagesAreUtf8AndAConsoleIsGivenThemInUtf16) {
   EXPECT_EQ(wideFromUtf8(systemError(ERROR_ACCESS_DENIED)), std::wstring(text, size));
 }
 
-TEST(MkaniWin32Test, OnWindowsXpNamesConvertToUtf8Too) {
-  // The code page, the long name, and the name written ("?" before it when it is reported).
-  const std::tuple<unsigned, const wchar_t*, std::string> cases[] = {
-      {1252, L"\u0394.jpg", "?\xce\x94.jpg"},
-      {CP_UTF8, L"\u0394.jpg", "\xce\x94.jpg"},
-      {CP_UTF8, L"\xd800.jpg", "?\xef\xbf\xbd.jpg"},  // a lone surrogate: shown, not written
-  };
-  for (const auto& [codePage, longName, written] : cases) {
+TEST(MkaniWin32Test, ANameConvertsToTheCodePageOrIsReportedInUtf8OnWindowsXpToo) {
+  // The conversion, the code page, the long and short names, whether the entry is reported,
+  // and the name written or reported. Under the UTF-8 code page every name converts.
+  const struct {
+    const char* what;
+    WideToBytes convert;
+    unsigned codePage;
+    const wchar_t* longName;
+    const wchar_t* shortName;
+    bool reported;
     std::string name;
-    const auto status = ansiName(codePage, longName, L"", &name, xpWideToBytes);
-    EXPECT_EQ((status == DirectorySource::kUnwritable ? "?" : "") + name, written);
+  } cases[] = {
+      {"XP, Greek in 1252", xpWideToBytes, 1252, L"\u0394.jpg", L"", true, "\xce\x94.jpg"},
+      {"XP, Greek in UTF-8", xpWideToBytes, CP_UTF8, L"\u0394.jpg", L"", false, "\xce\x94.jpg"},
+      // A lone surrogate: shown, not written.
+      {"XP, a lone surrogate", xpWideToBytes, CP_UTF8, L"\xd800.jpg", L"", true,
+       "\xef\xbf\xbd.jpg"},
+      {"Greek and Japanese in UTF-8", strictWideToBytes, CP_UTF8, L"\u0394\u65e5.jpg", L"", false,
+       "\xce\x94\xe6\x97\xa5.jpg"},
+      {"Greek in 1252", strictWideToBytes, 1252, L"\u0394.jpg", L"", true, "\xce\x94.jpg"},
+      {"neither name converts", failingWideToBytes, 1252, L"a.jpg", L"A~1.JPG", true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string name;
+    const auto status = ansiName(c.codePage, c.longName, c.shortName, &name, c.convert);
+    EXPECT_EQ(status == DirectorySource::kUnwritable, c.reported);
+    EXPECT_EQ(name, c.name);
   }
 }
 
-TEST(MkaniWin32Test, EveryNameIsListedInAnyFolderBesideAnotherRunOrReportedInAnyCodePage) {
+TEST(MkaniWin32Test, EveryNameIsListedInFoldersTheCodePageCannotSpellAndNearMaxPath) {
   ScopedTempDir dir;
   const std::wstring base = std::filesystem::current_path().wstring();
-  // Folders that the ANSI code page cannot spell, and one whose path nearly fills MAX_PATH; in
-  // each, pictures named in several scripts, listed twice (the second run replaces the first).
+  // In each, pictures named in several scripts, listed twice: the second run replaces the first.
   for (const std::wstring& folder :
        {std::wstring(L"\u0394\u03b7\u03bc\u03ae\u03c4\u03c1\u03b7"), std::wstring(L"\u5199\u771f"),
         std::wstring(250 - base.size() - 1, L'x')}) {
@@ -64,36 +84,29 @@ TEST(MkaniWin32Test, EveryNameIsListedInAnyFolderBesideAnotherRunOrReportedInAny
     int content = 0;
     for (const wchar_t* name : {L"日本.jpg", L"Ωmega.JPG", L"Omega.JPG", L"café.jpg", L"Ä.jpg"})
       std::ofstream(std::filesystem::path(name)) << content++;
-    EXPECT_EQ(runTool() + runTool(), "0||0||");
+    EXPECT_EQ(runTool(), "0||") << "the first run";
+    EXPECT_EQ(runTool(), "0||") << "the run that replaces its script";
     // Every name is listed: the long one or, outside the ANSI code page, its short 8.3 one.
     EXPECT_NE(readFile("main.ani").find("\t\t;4 \r\n\r\nEOJ"), std::string::npos);
-    EXPECT_EQ(entryCount(".mkani-"), 0);
+    EXPECT_EQ(entryCount(".mkani-"), 0) << "a scratch file was left";
     std::filesystem::current_path(base);
   }
-  // Two runs at once, again and again: each writes the script whole.
+}
+
+TEST(MkaniWin32Test, TwoRunsAtOnceEachWriteTheScriptWhole) {
+  ScopedTempDir dir;
   writeFile("a.jpg");
   for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
     std::string other;
     std::thread beside([&] { other = runTool(); });
     const std::string one = runTool();
     beside.join();
-    EXPECT_EQ(one + other + readFile("main.ani"), "0||0||" + expectedScript({"a.jpg"}));
+    EXPECT_EQ(one, "0||");
+    EXPECT_EQ(other, "0||");
+    EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
   }
-  EXPECT_EQ(entryCount(".mkani-"), 0);
-  // Under the UTF-8 code page every name converts; in any, a name that does not is reported.
-  const auto failing = [](unsigned, unsigned long, const wchar_t*, char*, int, int*) { return 0; };
-  // The code page, the long and short names, the conversion, and the name written ("?" before
-  // it when the entry is reported).
-  const std::tuple<unsigned, const wchar_t*, const wchar_t*, WideToBytes, std::string> cases[] = {
-      {CP_UTF8, L"\u0394\u65e5.jpg", L"", strictWideToBytes, "\xce\x94\xe6\x97\xa5.jpg"},
-      {1252, L"\u0394.jpg", L"", strictWideToBytes, "?\xce\x94.jpg"},
-      {1252, L"a.jpg", L"A~1.JPG", failing, "?"},
-  };
-  for (const auto& [codePage, longName, shortName, convert, written] : cases) {
-    std::string name;
-    const auto status = ansiName(codePage, longName, shortName, &name, convert);
-    EXPECT_EQ((status == DirectorySource::kUnwritable ? "?" : "") + name, written);
-  }
+  EXPECT_EQ(entryCount(".mkani-"), 0) << "a scratch file was left";
 }
 
 }  // namespace mkani

@@ -17,64 +17,149 @@ struct LineConsole : Console {
   std::vector<std::string> said;
 };
 
-TEST(RunTest, ReportsSkippedNamesAndFailuresListsEveryPictureAndAnswersALoneAskForHelp) {
+// A name holding every byte that is spelled out when the name is reported, and how it is.
+const std::string kLineBreakName = "\x01\\\"\t\n\r \x7f.jpg";
+const std::string kLineBreakSkipped =
+    "err: mkani: skipped \"\\x01\\\\\\\"\\t\\n\\r \\x7f.jpg\": a name holding a line break cannot "
+    "stand in main.ani";
+
+// `before`, then a hundred and two names that no name in the script could open, then `after`.
+std::vector<std::string> withUnopenable(std::vector<std::string> before,
+                                        const std::vector<std::string>& after) {
+  for (int i = 0; i < 102; ++i) before.push_back("?" + std::to_string(i) + ".jpg");
+  before.insert(before.end(), after.begin(), after.end());
+  return before;
+}
+
+TEST(RunTest, AListingThatFailsIsReportedAfterTheNamesSkippedAndTheScriptListsWhatWasRead) {
   ScopedTempDir dir;
-  const std::string skipped = "err: mkani: skipped \"", stand = " cannot stand in main.ani";
   const std::string failed = "err: mkani: cannot read the current directory: Input/output error";
-  // The listing fails before its last name: after two pictures or one, a name with a line break
-  // and a hundred and two that no name could open; or after the line break alone, when nothing
-  // is written and nothing is said of an empty folder.
-  for (const size_t pictures : {2, 1, 0}) {
-    FakeDirectory dir({"b.jpg", "\x01\\\"\t\n\r \x7f.jpg"});
-    for (int i = 0; i < 102 && pictures > 0; ++i)
-      dir.names.push_back("?" + std::to_string(i) + ".jpg");
-    dir.names.insert(dir.names.end(), {"a.jpg", "c.jpg"});
-    if (pictures < 2) dir.names.erase(dir.names.begin());
-    dir.failReadAtPass = 0;
-    dir.failReadAfter = pictures > 0 ? dir.names.size() - 1 : 1;
+  // The listing fails as it reads its last name; then what is said last, how many lines are
+  // said, and what main.ani holds. With no picture read, nothing is written and nothing is said
+  // of an empty folder.
+  const struct {
+    std::vector<std::string> names;
+    std::string last;
+    size_t lines;
+    std::string script;
+  } cases[] = {
+      {withUnopenable({"b.jpg", kLineBreakName}, {"a.jpg", "c.jpg"}),
+       failed + "; main.ani lists only the 2 pictures read before it", 103,
+       expectedScript({"a.jpg", "b.jpg"})},
+      {withUnopenable({kLineBreakName}, {"a.jpg", "c.jpg"}),
+       failed + "; main.ani lists only the 1 picture read before it", 103,
+       expectedScript({"a.jpg"})},
+      {{kLineBreakName, "a.jpg"}, failed, 2, "<missing>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.last);
+    FakeDirectory listing(c.names);
+    listing.failReadAtPass = 0;
+    listing.failReadAfter = c.names.size() - 1;
     DiskOutputFile file;
     LineConsole console;
     std::remove("main.ani");
-    EXPECT_EQ(run(&dir, &file, &console), kExitFailed);
-    EXPECT_EQ(console.said[0],
-              skipped + "\\x01\\\\\\\"\\t\\n\\r \\x7f.jpg\": a name holding a line break" + stand);
-    EXPECT_EQ(console.said.back() + readFile("main.ani"),
-              failed + (pictures ? "; main.ani lists only the " : "") +
-                  (pictures == 2 ? "2 pictures read before it" + expectedScript({"a.jpg", "b.jpg"})
-                   : pictures    ? "1 picture read before it" + expectedScript({"a.jpg"})
-                                 : "<missing>"));
-    if (pictures == 0) continue;
-    EXPECT_EQ(console.said[1] + console.said[101] + std::to_string(console.said.size()),
-              skipped + "?0.jpg\": a name outside the ANSI code page, without a short name," +
-                  stand + "err: mkani: skipped 2 more such names103");
+    EXPECT_EQ(run(&listing, &file, &console), kExitFailed);
+    ASSERT_EQ(console.said.size(), c.lines);
+    EXPECT_EQ(console.said.front(), kLineBreakSkipped);
+    EXPECT_EQ(console.said.back(), c.last);
+    EXPECT_EQ(readFile("main.ani"), c.script);
   }
+}
 
-  // The mkani executable as users run it.
-  const std::string end = kLineEnd;
-  // No picture: one line, and an old script keeps its bytes; asking for help or the version
-  // touches nothing either.
+TEST(RunTest, NamesThatCannotStandInTheScriptAreSkippedAHundredByName) {
+  ScopedTempDir dir;
+  FakeDirectory listing(withUnopenable({kLineBreakName}, {"a.jpg"}));
+  DiskOutputFile file;
+  LineConsole console;
+  EXPECT_EQ(run(&listing, &file, &console), kExitFailed);
+  ASSERT_EQ(console.said.size(), 102u) << "the line break's, a hundred names, the rest's count";
+  EXPECT_EQ(console.said[0], kLineBreakSkipped);
+  EXPECT_EQ(console.said[1],
+            "err: mkani: skipped \"?0.jpg\": a name outside the ANSI code page, without a short "
+            "name, cannot stand in main.ani");
+  EXPECT_EQ(console.said[101], "err: mkani: skipped 2 more such names");
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
+// What a run of the mkani executable ended in: its exit status and what it wrote to standard
+// output and standard error.
+struct Ended {
+  explicit Ended(const std::string& run) {
+    const size_t afterStatus = run.find('|'), beforeErr = run.rfind('|');
+    status = std::stoi(run.substr(0, afterStatus));
+    out = run.substr(afterStatus + 1, beforeErr - afterStatus - 1);
+    err = run.substr(beforeErr + 1);
+  }
+  int status;
+  std::string out, err;
+};
+
+bool startsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+TEST(RunTest, WithNoPictureMkaniSaysSoAndTouchesNothing) {
+  ScopedTempDir dir;
   for (const char* name : {"photo.jpeg", "a.jpg.bak", "ajpg", "main.ani"}) writeFile(name, "mine");
-  EXPECT_EQ(runTool("x.jpg"), "1|No *.jpg files in current directory!" + end + "|");
-  std::filesystem::create_directory("album.jpg");
-  for (const char* name : {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg", ".jpg",
-                           "album.jpg/c.jpg"})
-    writeFile(name);
-  for (const std::string words : {"--help", "-h", "\"/?\"", "--version"}) {
-    const std::string asked = runTool(words);
-    const bool version = words == "--version";
-    const std::string first = version ? "mkani " MKANI_VERSION : "Usage: mkani";
-    const std::string last = version ? "MIT License: free to use, change and share." : kMoreHelp;
-    EXPECT_EQ(asked.substr(0, first.size() + end.size() + 2), "0|" + first + end);
-    EXPECT_EQ(asked.substr(asked.size() - last.size() - end.size() - 1), last + end + "|");
-    EXPECT_EQ(readFile("main.ani") + " in " + std::to_string(entryCount()), "mine in 10");
+  EXPECT_EQ(runTool("x.jpg"), std::string("1|") + kNoPicturesMessage + kLineEnd + "|");
+  EXPECT_EQ(readFile("main.ani"), "mine");
+  EXPECT_EQ(entryCount(), 4);
+}
+
+// A folder of pictures, with entries that are not pictures and an old main.ani beside them.
+class FolderOfPictures : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"photo.jpeg", "a.jpg.bak", "ajpg", "main.ani"})
+      writeFile(name, "mine");
+    std::filesystem::create_directory("album.jpg");
+    for (const char* name : {"sunset.jpg", "Beach.JPG", "holiday.2.jpg", "my trip; day 1.jpg",
+                             ".jpg", "album.jpg/c.jpg"}) {
+      writeFile(name);
+    }
   }
 
+  ScopedTempDir dir;
+  const long entries = 10;  // four that are not pictures, album.jpg and five pictures
+};
+
+TEST_F(FolderOfPictures, AnAskForHelpOrTheVersionAloneIsAnsweredAndTouchesNothing) {
+  const std::string end = kLineEnd;
+  // The command line, then the first and the end of the last line printed.
+  const struct {
+    const char* words;
+    std::string first, last;
+  } cases[] = {
+      {"--help", "Usage: mkani", kMoreHelp},
+      {"-h", "Usage: mkani", kMoreHelp},
+      {"\"/?\"", "Usage: mkani", kMoreHelp},
+      {"--version", "mkani " MKANI_VERSION, "MIT License: free to use, change and share."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    const Ended asked(runTool(c.words));
+    EXPECT_EQ(asked.status, 0);
+    EXPECT_TRUE(startsWith(asked.out, c.first + end)) << asked.out;
+    EXPECT_TRUE(endsWith(asked.out, c.last + end)) << asked.out;
+    EXPECT_EQ(asked.err, "");
+    EXPECT_EQ(readFile("main.ani"), "mine");
+    EXPECT_EQ(entryCount(), entries);
+  }
+}
+
+TEST_F(FolderOfPictures, AnyOtherCommandLineIsIgnoredAndEveryPictureListed) {
   for (const char* args : {"", "album.jpg *.png --help -o other.ani", "--help --version", "-h x"}) {
-    EXPECT_EQ(runTool(args), "0||") << args;
+    SCOPED_TRACE(args);
+    EXPECT_EQ(runTool(args), "0||");
     EXPECT_EQ(readFile("main.ani"),
               expectedScript({".jpg", "album.jpg", "Beach.JPG", "holiday.2.jpg",
                               "my trip; day 1.jpg", "sunset.jpg"}));
-    EXPECT_EQ(entryCount(), 10);  // no other.ani, nothing left behind
+    EXPECT_EQ(entryCount(), entries) << "no other.ani, nothing left behind";
   }
 }
 
@@ -126,17 +211,22 @@ struct StarvedFile : DamagingFile {
 };
 
 TEST(RunTest, RunningOutOfMemoryMidWriteGivesTheFileUpAndSaysWhetherItIsDamaged) {
-  // Whether giving up damages it, then what the run ends in.
-  const std::pair<bool, std::string> cases[] = {
-      {false, "2 err: mkani: out of memory"},
-      {true, "3 err: mkani: out of memory; main.ani is damaged"},
+  // Whether giving up damages it, then the run's status and last line.
+  const struct {
+    bool damaging;
+    int status;
+    const char* last;
+  } cases[] = {
+      {false, kExitFailed, "err: mkani: out of memory"},
+      {true, kExitDamaged, "err: mkani: out of memory; main.ani is damaged"},
   };
-  for (const auto& [damaging, outcome] : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.last);
     FakeDirectory dir({"a.jpg"});
-    StarvedFile file(damaging);
+    StarvedFile file(c.damaging);
     LineConsole console;
-    const int status = run(&dir, &file, &console);
-    EXPECT_EQ(std::to_string(status) + " " + console.said.back(), outcome);
+    EXPECT_EQ(run(&dir, &file, &console), c.status);
+    EXPECT_EQ(console.said.back(), c.last);
   }
 }
 
