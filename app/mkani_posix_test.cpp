@@ -150,6 +150,14 @@ TEST_P(HostileSurroundings, EndTheRunInOneLineAndStatusTwoOrAreOvercome) {
 INSTANTIATE_TEST_SUITE_P(Turns, HostileSurroundings, testing::ValuesIn(kHostile),
                          [](const testing::TestParamInfo<Hostile>& info) { return info.param.id; });
 
+TEST(MkaniPosixTest, AScriptItsRunnerMayWriteButNotReadIsReplaced) {
+  ScopedTempDir dir;
+  writeFile("a.jpg");
+  EXPECT_EQ(runToolAfter("chmod 777 .; echo old >main.ani; chmod 222 main.ani", true), "0||");
+  chmod("main.ani", 0644);  // for the test to read it
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
 TEST(MkaniPosixTest, ANewScriptIsWritableByItsOwnerAloneWhateverTheUmask) {
   ScopedTempDir dir;
   writeFile("a.jpg");

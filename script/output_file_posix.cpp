@@ -170,15 +170,16 @@ int DiskOutputFile::carryOver() {
   const char kAccessList[] = "system.posix_acl_access";
   const int kCreateOrReplace = 0;
   std::string names(XATTR_LIST_MAX, '\0'), value(XATTR_SIZE_MAX, '\0');
-  ssize_t size = 0;
   int error = attempt(Step::kListAttributes, [&] {
-    size = flistxattr(from, names.data(), names.size());
-    return size < 0 ? errno : 0;
+    const ssize_t size = flistxattr(from, names.data(), names.size());
+    if (size < 0) return errno;
+    names.resize(static_cast<size_t>(size));
+    return 0;
   });
-  if (error == ENOTSUP) size = 0;  // none to carry
   if (error != 0 && error != ENOTSUP) return error;
+  if (error != 0) names.clear();  // a file system without attributes: none to carry
   bool hasList = false;
-  for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
+  for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
     const char* name = &names[at];
     const bool isList = std::strcmp(name, kAccessList) == 0;
     hasList = hasList || isList;

@@ -382,6 +382,7 @@ struct LabelledAtCreation : DiskOutputFile {
         fsetxattr(fd, "user.note", "label", 5, 0);
       }
     }
+    errno = ENOTRECOVERABLE;  // left over: the call made now must be judged by what it returns
     return 0;
   }
 };

@@ -5,6 +5,7 @@
 #define MKANI_TEST_TEST_UTIL_H_
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -158,6 +159,8 @@ struct FaultyFile : DiskOutputFile {
       : DiskOutputFile(std::move(notice)), faults(std::move(faults)) {}
   int fault(Step step) override {
     if (step == Step::kWrite) ++writes;
+    // A code left by some earlier call: the call made now must be judged by what it returns.
+    errno = ENOTRECOVERABLE;
     const auto found = faults.find(step);
     if (found == faults.end()) return 0;
     if (step == Step::kWrite && writes <= writesBeforeFault) return 0;
