@@ -109,10 +109,11 @@ int makeRoom(int fd, uint64_t size) {
   // A full XFS refuses to reserve even blocks the file holds, which it overwrites in place.
   if (errno != EOPNOTSUPP && (errno != ENOSPC || copiesOnWrite(fd))) return errno;
 #endif
-  struct stat st;
-  struct statvfs fs;
-  // Where nothing is known, write and see.
-  if (fstat(fd, &st) != 0 || fstatvfs(fd, &fs) != 0) return 0;
+  // A call that fails leaves its zeros: no block counts, so unknown room: write and see.
+  struct stat st = {};
+  struct statvfs fs = {};
+  fstat(fd, &st);
+  fstatvfs(fd, &fs);
   // What the file holds and has room for: some file systems (FAT through FUSE) give an empty
   // file a block, others leave holes.
   return freeRoom(fs, size, std::min<uint64_t>(st.st_size, st.st_blocks * 512));
