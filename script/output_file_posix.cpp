@@ -10,6 +10,8 @@
 #include <sys/ioctl.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
+#elif defined(__APPLE__)
+#include <copyfile.h>
 #endif
 
 #include <algorithm>
@@ -204,6 +206,15 @@ int DiskOutputFile::carryOver() {
                     [to, &kAccessList] { return fremovexattr(to, kAccessList) == 0 ? 0 : errno; });
     if (error != 0 && error != ENODATA && error != ENOTSUP) return error;
   }
+#elif defined(__APPLE__)
+  // The access list and the extended attributes (Finder tags and comments); a file system
+  // without them has none to carry, and any other failure refuses the whole replacement.
+  const int error = attempt(Step::kListAttributes, [&] {
+    return fcopyfile(static_cast<int>(old_), to, nullptr, COPYFILE_ACL | COPYFILE_XATTR) == 0
+               ? 0
+               : errno;
+  });
+  if (error != 0 && error != ENOTSUP) return error;
 #endif
   struct stat now;
   if (fstat(to, &now) != 0) return errno;
