@@ -226,10 +226,12 @@ TEST(OutputFilePosixTest, ACopyInPlaceCutShortOverAScriptTooLargeToKeepKeepsTheN
   FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
   cut.writesBeforeFault = 2;
   const std::string err = writeScript(manyNames(), &cut);
-  const std::string damaged = "cannot write main.ani: Input/output error; main.ani is damaged; ";
-  EXPECT_EQ(err.substr(0, damaged.size()), damaged);
+  const std::string kept = scratchName();
+  EXPECT_EQ(err,
+            "cannot write main.ani: Input/output error; main.ani is damaged; the new script "
+            "is kept in " +
+                kept);
   EXPECT_TRUE(cut.damaged());
-  const std::string kept = err.substr(err.find(".mkani-"));
   EXPECT_EQ(readFile(kept), expectedScript(manyNames()));
 }
 
