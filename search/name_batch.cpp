@@ -32,12 +32,11 @@ void NameBatch::grow(size_t capacity) {
   std::unique_ptr<char[]> block(new char[capacity]);
   const size_t shift = capacity - capacity_;  // the names keep their distance from the end
   std::copy_n(block_.get() + capacity_ - used_, used_, block.get() + capacity - used_);
-  NameRef* to = reinterpret_cast<NameRef*>(block.get());
-  const NameRef* from = refs();
-  for (size_t i = 0; i < count_; ++i) {
-    to[i] = from[i];
-    to[i].offset += static_cast<uint32_t>(shift);
-  }
+  std::transform(refs(), refs() + count_, reinterpret_cast<NameRef*>(block.get()),
+                 [shift](NameRef ref) {
+                   ref.offset += static_cast<uint32_t>(shift);
+                   return ref;
+                 });
   block_.swap(block);
   capacity_ = capacity;
 }

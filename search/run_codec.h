@@ -16,10 +16,10 @@ namespace mkani {
 // The bytes before each name in a run, which hold its length.
 constexpr size_t kRunLengthBytes = 2;
 
-// Where a run lies in the store: from `begin` up to `end`.
+// Where a run lies in the store: from `begin` up to `end`. RunWriter::finish sets it.
 struct RunSpan {
-  uint64_t begin = 0;
-  uint64_t end = 0;
+  uint64_t begin;
+  uint64_t end;
 };
 
 // Writes runs to the end of a store that it alone appends to, from its start.
