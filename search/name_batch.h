@@ -2,6 +2,7 @@
 #ifndef MKANI_SEARCH_NAME_BATCH_H_
 #define MKANI_SEARCH_NAME_BATCH_H_
 
+#include <cassert>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@ class NameBatch {
   // The first block, at most the budget; the block grows to the budget only when it fills.
   static constexpr size_t kFirstBlock = size_t{1} << 20;
 
+  // An empty batch that takes no memory until its first name.
   explicit NameBatch(size_t budget);
 
   // Adds `name` after the others. Returns false when it does not fit the budget, unless `force`
@@ -40,13 +42,19 @@ class NameBatch {
   // Returns how many names the batch holds.
   size_t count() const { return count_; }
 
-  // Returns the references to the names, in the order added until sorted; their offsets are
-  // into arena(). Both are valid until the next add, clear or prune.
-  const NameRef* refs() const { return reinterpret_cast<const NameRef*>(block_.get()); }
+  // Returns the bytes that the references' offsets point into, valid until the next add, clear
+  // or prune.
   const char* arena() const { return block_.get(); }
 
+  // Returns reference `i`, which must be below count(): a debug build stops at any other. The
+  // references are in compareNames order after sort, else in no set order.
+  const NameRef& ref(size_t i) const {
+    assert(i < count_);
+    return refs()[i];
+  }
+
   // Returns the name that reference `i` points to.
-  std::string_view name(size_t i) const { return nameAt(arena(), refs()[i]); }
+  std::string_view name(size_t i) const { return nameAt(arena(), ref(i)); }
 
   // Returns the bytes that the names and their references take.
   size_t bytes() const { return used_ + count_ * sizeof(NameRef); }
@@ -58,6 +66,9 @@ class NameBatch {
   size_t longest() const { return longest_; }
 
  private:
+  // Returns the references.
+  const NameRef* refs() const { return reinterpret_cast<const NameRef*>(block_.get()); }
+  // Returns the references, for the batch to change.
   NameRef* mutableRefs() { return reinterpret_cast<NameRef*>(block_.get()); }
   // Moves the batch to a new block of `capacity` bytes, larger than the one it has.
   void grow(size_t capacity);

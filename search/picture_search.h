@@ -73,6 +73,8 @@ class PictureSearch {
   bool spill();
   // Reads the first name of every run and readies the merge.
   void startMerge();
+  // Returns what next returns, once runs were set aside: the smallest name of the runs and the
+  // batch not yet yielded.
   SearchStatus nextMerged(PictureEntry* entry, std::string* err);
   // Moves the merge source at the top of heap_ down to its place.
   void siftDown();
