@@ -212,12 +212,15 @@ SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
 }
 
 void PictureSearch::siftDown() {
-  for (size_t at = 0, least = 0;; at = least) {
-    for (size_t child = 2 * at + 1; child <= 2 * at + 2 && child < heap_.size(); ++child) {
-      if (compareNames(sourceName(heap_[child]), sourceName(heap_[least])) < 0) least = child;
-    }
+  for (size_t at = 0;;) {
+    const size_t left = 2 * at + 1;
+    const size_t right = left + 1;
+    size_t least = at;
+    if (left < heap_.size() && sortsBefore(heap_[left], heap_[least])) least = left;
+    if (right < heap_.size() && sortsBefore(heap_[right], heap_[least])) least = right;
     if (least == at) return;
     std::swap(heap_[at], heap_[least]);
+    at = least;
   }
 }
 

@@ -82,6 +82,10 @@ class PictureSearch {
   std::string_view sourceName(size_t source) const {
     return source < readers_.size() ? readers_[source].name() : batchName_;
   }
+  // Returns whether the current name of merge source `a` sorts before that of `b`.
+  bool sortsBefore(size_t a, size_t b) const {
+    return compareNames(sourceName(a), sourceName(b)) < 0;
+  }
   // Returns false after setting error_ and failed_ when `reader` could not move on.
   bool advance(RunReader* reader);
   // Returns kFailed with the reason in *err, as every call after a failure does.
