@@ -1,7 +1,6 @@
 #include "search/picture_search.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace mkani {
 namespace {
@@ -9,15 +8,9 @@ namespace {
 // How many names ahead of the one yielded the search asks the cache for.
 const size_t kPrefetchAhead = 32;
 
-// The batch's first block; it grows to the budget only in a folder that needs it.
-const size_t kFirstBlock = size_t{1} << 20;
-
 // More bytes than any file system's longest name: 255 on most, 765 for 255 UTF-16 units in
 // a double-byte code page.
 const size_t kLongestName = 4096;
-
-// In a run, each name is its length in two bytes, low byte first, then its bytes.
-const size_t kLengthBytes = 2;
 
 // Runs are written through a buffer of an eighth of the budget, at most kSpillBuffer, and read back
 // through buffers that share an eighth of the budget, each between the two bounds and never
@@ -26,14 +19,18 @@ const size_t kSpillBuffer = size_t{1} << 20;
 const size_t kRunBufferMin = 64;
 const size_t kRunBufferMax = size_t{1} << 20;
 
-size_t alignUp(size_t size) {
-  return (size + alignof(NameRef) - 1) / alignof(NameRef) * alignof(NameRef);
-}
+const char kListingFailed[] = "cannot read the current directory: ";
+const char kReadBackFailed[] = "cannot read back the names set aside: ";
 
 }  // namespace
 
 PictureSearch::PictureSearch(DirectorySource* dir, RunStore* runs, size_t budget)
-    : dir_(dir), store_(runs), budget_(budget), canSpill_(runs != nullptr) {}
+    : dir_(dir),
+      store_(runs),
+      budget_(budget),
+      batch_(budget),
+      canSpill_(runs != nullptr),
+      writer_(runs, std::min(budget / 8, kSpillBuffer)) {}
 
 SearchStatus PictureSearch::first(const char* pattern, PictureEntry* entry, std::string* err) {
   pattern_ = Wildcard(pattern);
@@ -44,22 +41,23 @@ SearchStatus PictureSearch::first(const char* pattern, PictureEntry* entry, std:
 SearchStatus PictureSearch::next(PictureEntry* entry, std::string* err) {
   if (!runs_.empty()) return nextMerged(entry, err);
   for (;;) {
-    const NameRef* refs = this->refs();
-    while (pos_ < count_) {
+    const char* arena = batch_.arena();
+    const size_t count = batch_.count();
+    while (pos_ < count) {
 #if defined(__GNUC__)
       // Sorted, the names are read in no order the cache can guess: ask ahead, as far as the
       // last name (a 1M-picture run takes 12% less time for it).
-      __builtin_prefetch(block_.get() + refs[std::min(pos_ + kPrefetchAhead, count_ - 1)].offset);
+      __builtin_prefetch(arena + batch_.ref(std::min(pos_ + kPrefetchAhead, count - 1)).offset);
 #endif
-      const std::string_view name = nameAt(block_.get(), refs[pos_++]);
+      const std::string_view name = batch_.name(pos_++);
       // A listing can name an entry twice when it is renamed meanwhile; yield it once.
-      if (pos_ > 1 && name == nameAt(block_.get(), refs[pos_ - 2])) continue;
+      if (pos_ > 1 && name == batch_.name(pos_ - 2)) continue;
       entry->name = name;
       return SearchStatus::kEntry;
     }
     if (failed_) return failure(err);
-    if (!more_ || count_ == 0) return SearchStatus::kNoEntry;
-    last_.assign(nameAt(block_.get(), refs[count_ - 1]));
+    if (!more_ || count == 0) return SearchStatus::kNoEntry;
+    last_.assign(batch_.name(count - 1));
     if (!readPass()) failed_ = true;
   }
 }
@@ -69,13 +67,14 @@ void PictureSearch::close() {
 }
 
 bool PictureSearch::readPass() {
-  used_ = count_ = pos_ = 0;
+  batch_.clear();
+  pos_ = 0;
   more_ = false;
   cutoff_.clear();
   ++passes_;
   std::string reason;
   if (!dir_->open(pattern_.pattern().c_str(), &reason)) {
-    error_ = "cannot read the current directory: " + reason;
+    error_ = kListingFailed + reason;
     return false;
   }
   // Returns true for a name that this pass leaves for a later one: from the cutoff up.
@@ -100,7 +99,7 @@ bool PictureSearch::readPass() {
     } else if (compareNames(name, last_) <= 0) {
       continue;
     }
-    if (later(name) || add(name, false)) continue;
+    if (later(name) || batch_.add(name, false)) continue;
     // The batch is full: set it aside, or keep its smaller half (a batch of fewer than two names
     // cannot be split), and add the name past the budget if need be.
     if (canSpill_) {
@@ -108,11 +107,16 @@ bool PictureSearch::readPass() {
         spillFailed = true;
         break;
       }
-    } else if (count_ >= 2) {
-      prune();
+    } else if (batch_.count() >= 2) {
+      // Listed again for each batch, the search takes all the memory it needs now: the passes
+      // to come may run while the script is rewritten in place.
+      last_.reserve(kLongestName);
+      cutoff_.reserve(kLongestName);
+      batch_.prune(&cutoff_);
+      more_ = true;
       if (later(name)) continue;
     }
-    add(name, true);
+    batch_.add(name, true);
   }
   bool ok = status == DirectorySource::kEnd;
   std::string closeReason;
@@ -120,7 +124,7 @@ bool PictureSearch::readPass() {
     reason = closeReason;
     ok = false;
   }
-  if (!ok) error_ = "cannot read the current directory: " + reason;
+  if (!ok) error_ = kListingFailed + reason;
   if (spillFailed) {
     // No runs then: list again, in batches, counting afresh.
     store_->remove();
@@ -131,104 +135,23 @@ bool PictureSearch::readPass() {
     matches_ = matchBytes_ = 0;
     return readPass();
   }
-  sort();
+  batch_.sort();
   if (!runs_.empty()) startMerge();
   return ok;
 }
 
-bool PictureSearch::add(std::string_view name, bool force) {
-  const size_t need = used_ + name.size() + (count_ + 1) * sizeof(NameRef);
-  if (need > capacity_) {
-    size_t to = std::max(capacity_ == 0 ? std::min(budget_, kFirstBlock) : budget_, capacity_);
-    if (need > to && (force || count_ == 0)) to = need;
-    if (need > to) return false;
-    grow(alignUp(to));
-  }
-  std::memcpy(block_.get() + used_, name.data(), name.size());
-  longest_ = std::max(longest_, name.size());
-  ++count_;
-  NameRef& ref = *refs();  // its key is set by the sort
-  ref.offset = static_cast<uint32_t>(used_);
-  ref.length = static_cast<uint32_t>(name.size());
-  used_ += name.size();
-  return true;
-}
-
-void PictureSearch::grow(size_t capacity) {
-  std::unique_ptr<char[]> block(new char[capacity]);
-  std::copy_n(block_.get(), used_, block.get());
-  std::copy_n(refs(), count_, reinterpret_cast<NameRef*>(block.get() + capacity) - count_);
-  block_.swap(block);
-  capacity_ = capacity;
-}
-
 bool PictureSearch::spill() {
-  sort();
-  NameRef* refs = this->refs();
+  batch_.sort();
   std::string ignored;  // a failure here only means listing again instead
   if (runs_.empty() && !store_->create(&ignored)) return false;
-  const size_t size = std::min(budget_ / 8, kSpillBuffer);
-  std::string buffer;  // grows past `size` only to hold a longer name
-  buffer.reserve(size);
-  Run run;
-  run.at = run.end = runs_.empty() ? 0 : runs_.back().end;
-  const auto flush = [&] {
-    if (!store_->append(buffer.data(), buffer.size(), &ignored)) return false;
-    run.end += buffer.size();
-    buffer.clear();
-    return true;
-  };
-  for (size_t i = 0; i < count_; ++i) {
-    const size_t length = refs[i].length;
-    if (buffer.size() + kLengthBytes + length > size && !flush()) return false;
-    buffer += static_cast<char>(length & 0xFF);
-    buffer += static_cast<char>(length >> 8);
-    buffer.append(block_.get() + refs[i].offset, length);
+  for (size_t i = 0; i < batch_.count(); ++i) {
+    if (!writer_.add(batch_.name(i), &ignored)) return false;
   }
-  if (!flush()) return false;
-  runs_.push_back(std::move(run));
-  used_ = count_ = 0;
+  RunSpan run;
+  if (!writer_.finish(&run, &ignored)) return false;
+  runs_.push_back(run);
+  batch_.clear();
   return true;
-}
-
-void PictureSearch::prune() {
-  // Listed again for each batch, the search takes all the memory it needs now: the passes to
-  // come may run while the script is rewritten in place.
-  sortScratch_.resize(kSortScratch);
-  last_.reserve(kLongestName);
-  cutoff_.reserve(kLongestName);
-  sort();
-  NameRef* refs = this->refs();
-  size_t keep = 1;
-  size_t used = refs[0].length + sizeof(NameRef);
-  while (keep + 1 < count_) {
-    const size_t cost = refs[keep].length + sizeof(NameRef);
-    if (used + cost > budget_ / 2) break;
-    used += cost;
-    ++keep;
-  }
-  cutoff_.assign(nameAt(block_.get(), refs[keep]));
-  more_ = true;
-
-  // Close up the kept names at the front of the block, in the order they are stored, and move
-  // their references to its end.
-  std::sort(refs, refs + keep,
-            [](const NameRef& a, const NameRef& b) { return a.offset < b.offset; });
-  uint32_t to = 0;
-  for (size_t i = 0; i < keep; ++i) {
-    std::memmove(block_.get() + to, block_.get() + refs[i].offset, refs[i].length);
-    refs[i].offset = to;
-    to += refs[i].length;
-  }
-  used_ = to;
-  std::memmove(block_.get() + capacity_ - keep * sizeof(NameRef), refs, keep * sizeof(NameRef));
-  count_ = keep;
-}
-
-void PictureSearch::sort() {
-  const size_t need = std::min(count_, kSortScratch);
-  if (sortScratch_.size() < need) sortScratch_.resize(need);
-  sortNames(refs(), count_, block_.get(), sortScratch_.data());
 }
 
 void PictureSearch::startMerge() {
@@ -236,59 +159,29 @@ void PictureSearch::startMerge() {
   // in place, takes no more memory.
   const size_t each =
       std::max(std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax),
-               kLengthBytes + longest_);
-  for (size_t i = 0; i < runs_.size(); ++i) {
-    runs_[i].buffer.reset(new char[each]);
-    runs_[i].size = each;
-    if (!advance(&runs_[i])) {
-      failed_ = true;  // nothing can be trusted to come in order
-      heap_.clear();
+               kRunLengthBytes + batch_.longest());
+  readers_.reserve(runs_.size());
+  for (const RunSpan& run : runs_) readers_.emplace_back(store_, run, each);
+  for (size_t i = 0; i < readers_.size(); ++i) {
+    if (!advance(&readers_[i])) {
+      heap_.clear();  // nothing can be trusted to come in order
       return;
     }
     heap_.push_back(i);  // a run holds at least one name
   }
-  batchName_ = nameAt(block_.get(), refs()[pos_++]);  // the pass left pos_ at 0
-  heap_.push_back(runs_.size());                      // the batch, which is never empty
+  batchName_ = batch_.name(pos_++);  // the pass left pos_ at 0
+  heap_.push_back(readers_.size());  // the batch, which is never empty
   std::make_heap(heap_.begin(), heap_.end(), [this](size_t a, size_t b) {
     return compareNames(sourceName(a), sourceName(b)) > 0;
   });
 }
 
-bool PictureSearch::advance(Run* run) {
-  const unsigned char* at;
-  size_t need;  // the next name's bytes with its length's, or the length's until it is read
-  for (;;) {
-    const size_t have = run->filled - run->pos;
-    at = reinterpret_cast<unsigned char*>(run->buffer.get() + run->pos);
-    need = have < kLengthBytes ? kLengthBytes : kLengthBytes + at[0] + (size_t{at[1]} << 8);
-    if (have >= need) break;
-    if (have == 0 && run->at == run->end) {
-      run->name = {};
-      return true;
-    }
-    // Keep what is left at the front, where the buffer has room for the whole name, and read on.
-    std::memmove(run->buffer.get(), at, have);
-    run->pos = 0;
-    run->filled = have;
-    const size_t want =
-        static_cast<size_t>(std::min<uint64_t>(run->size - have, run->end - run->at));
-    size_t got = 0;
-    std::string reason;
-    if (!store_->read(run->at, run->buffer.get() + have, want, &got, &reason)) {
-      error_ = "cannot read back the names set aside: " + reason;
-      return false;
-    }
-    if (got == 0) {  // the run's end is past the file's, or a name past the run's
-      error_ = "cannot read back the names set aside: the file ends early";
-      return false;
-    }
-    run->at += got;
-    run->filled += got;
-  }
-  run->name =
-      std::string_view(reinterpret_cast<const char*>(at) + kLengthBytes, need - kLengthBytes);
-  run->pos += need;
-  return true;
+bool PictureSearch::advance(RunReader* reader) {
+  std::string reason;
+  if (reader->advance(&reason)) return true;
+  error_ = kReadBackFailed + reason;
+  failed_ = true;
+  return false;
 }
 
 SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
@@ -296,11 +189,10 @@ SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
     if (yielded_ && !heap_.empty()) {
       // Move the source of the name yielded last on, and sift it down to its place.
       const size_t source = heap_[0];
-      if (source == runs_.size()) {
-        batchName_ = pos_ < count_ ? nameAt(block_.get(), refs()[pos_++]) : std::string_view();
-      } else if (!advance(&runs_[source])) {
-        failed_ = true;  // nothing after it can be trusted to come in order
-        heap_.clear();
+      if (source == readers_.size()) {
+        batchName_ = pos_ < batch_.count() ? batch_.name(pos_++) : std::string_view();
+      } else if (!advance(&readers_[source])) {
+        heap_.clear();  // nothing after it can be trusted to come in order
         continue;
       }
       if (sourceName(source).empty()) {
@@ -320,12 +212,15 @@ SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
 }
 
 void PictureSearch::siftDown() {
-  for (size_t at = 0, least = 0;; at = least) {
-    for (size_t child = 2 * at + 1; child <= 2 * at + 2 && child < heap_.size(); ++child) {
-      if (compareNames(sourceName(heap_[child]), sourceName(heap_[least])) < 0) least = child;
-    }
+  for (size_t at = 0;;) {
+    const size_t left = 2 * at + 1;
+    const size_t right = left + 1;
+    size_t least = at;
+    if (left < heap_.size() && sortsBefore(heap_[left], heap_[least])) least = left;
+    if (right < heap_.size() && sortsBefore(heap_[right], heap_[least])) least = right;
     if (least == at) return;
     std::swap(heap_[at], heap_[least]);
+    at = least;
   }
 }
 

@@ -4,13 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "search/directory_source.h"
-#include "search/name_order.h"
+#include "search/name_batch.h"
+#include "search/run_codec.h"
 #include "search/run_store.h"
 #include "search/wildcard.h"
 
@@ -66,44 +66,30 @@ class PictureSearch {
   uint64_t matchBytes() const { return matchBytes_; }
 
  private:
-  // A sorted run set aside: where it lies in the store, and how far it has been merged.
-  struct Run {
-    uint64_t at, end;                // the next unread byte, and the end of the run
-    std::unique_ptr<char[]> buffer;  // holds [pos, filled) of what was read
-    size_t size = 0, pos = 0, filled = 0;
-    std::string_view name;  // the run's smallest name not yet merged
-  };
-
   // Reads one listing, keeping the matches above last_ (and below the cutoff) that fit the
   // budget. Returns false with the reason in error_ when the listing failed; what was kept stays.
   bool readPass();
-  // Adds `name` to the batch. Returns false when it does not fit, unless `force` (or the batch
-  // is empty), which grows the block past the budget.
-  bool add(std::string_view name, bool force);
-  // Moves the batch to a new block of `capacity` bytes.
-  void grow(size_t capacity);
   // Sorts the batch and sets it aside as one run. Returns false when the store failed.
   bool spill();
-  // Keeps the smallest names filling half the budget; the rest are left for a later pass.
-  void prune();
-  // Moves `run` on to its next name. Returns false with the reason in error_ when reading failed;
-  // run.name is empty after its last name.
-  bool advance(Run* run);
-  // Sorts the batch, in scratch memory that the search keeps.
-  void sort();
   // Reads the first name of every run and readies the merge.
   void startMerge();
+  // Returns what next returns, once runs were set aside: the smallest name of the runs and the
+  // batch not yet yielded.
   SearchStatus nextMerged(PictureEntry* entry, std::string* err);
   // Moves the merge source at the top of heap_ down to its place.
   void siftDown();
   // Returns the current name of merge source `source`: a run, or the batch after the last run.
   std::string_view sourceName(size_t source) const {
-    return source < runs_.size() ? runs_[source].name : batchName_;
+    return source < readers_.size() ? readers_[source].name() : batchName_;
   }
+  // Returns whether the current name of merge source `a` sorts before that of `b`.
+  bool sortsBefore(size_t a, size_t b) const {
+    return compareNames(sourceName(a), sourceName(b)) < 0;
+  }
+  // Returns false after setting error_ and failed_ when `reader` could not move on.
+  bool advance(RunReader* reader);
   // Returns kFailed with the reason in *err, as every call after a failure does.
   SearchStatus failure(std::string* err);
-
-  NameRef* refs() const { return reinterpret_cast<NameRef*>(block_.get() + capacity_) - count_; }
 
   DirectorySource* dir_;
   RunStore* store_;
@@ -111,20 +97,16 @@ class PictureSearch {
   Wildcard pattern_;
   int passes_ = 0;
 
-  // The batch: name bytes from the front of the block, their references down from its end.
-  std::unique_ptr<char[]> block_;
-  size_t capacity_ = 0;
-  size_t used_ = 0;   // bytes of names
-  size_t count_ = 0;  // references, sorted once the pass is over
-  size_t pos_ = 0;    // next reference to yield
-
-  std::vector<NameRef> sortScratch_;
-  size_t longest_ = 0;  // bytes of the longest name added
+  NameBatch batch_;
+  size_t pos_ = 0;  // the batch's next reference to yield, once it is sorted
 
   bool canSpill_;  // runs may be set aside in store_
-  std::vector<Run> runs_;
-  std::vector<size_t> heap_;    // runs_ with names left, smallest first; runs_.size() is the batch
-  bool yielded_ = false;        // a name came off the top of heap_: move that source on first
+  RunWriter writer_;
+  std::vector<RunSpan> runs_;
+  std::vector<RunReader> readers_;  // one for each run, once the merge starts
+  std::vector<size_t>
+      heap_;              // sources with names left, smallest first; readers_.size() is the batch
+  bool yielded_ = false;  // a name came off the top of heap_: move that source on first
   std::string_view batchName_;  // the batch's smallest name not yet merged
 
   bool more_ = false;  // some match did not fit this batch: list again after it

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <new>
 #include <random>
-#include <tuple>
 
 #include "test/test_util.h"
 
@@ -37,12 +37,17 @@ namespace mkani {
 
 using Names = std::vector<std::string>;
 
-// What a search yields, and how it ended: "" after the last name, else the reason it failed.
-// Then how it listed: "batches" when it listed more than once, "runs" when it set runs aside;
-// the bytes its matches take with 16 for each; the matches no name could open, and their count.
+// What a search yields, how it ended ("" after the last name, else the reason it failed), and
+// what it says of the listing once done.
 struct Listing {
   Names names;
-  std::string end, how;
+  std::string end;
+  int passes = 0;
+  size_t runs = 0;
+  uint64_t matches = 0;
+  uint64_t matchBytes = 0;
+  Names unwritable;
+  size_t unwritableCount = 0;
 };
 
 Listing searchAll(DirectorySource* dir, RunStore* runs, size_t budget) {
@@ -50,20 +55,28 @@ Listing searchAll(DirectorySource* dir, RunStore* runs, size_t budget) {
   PictureEntry entry;
   Listing listing;
   SearchStatus status = search.first("*.jpg", &entry, &listing.end);
-  for (; status == SearchStatus::kEntry; status = search.next(&entry, &listing.end))
+  for (; status == SearchStatus::kEntry; status = search.next(&entry, &listing.end)) {
     listing.names.emplace_back(entry.name);
+  }
   EXPECT_EQ(status == SearchStatus::kFailed, !listing.end.empty());
-  listing.how = std::string(search.passes() > 1 ? "batches" : "") + (search.runs() ? "runs" : "") +
-                " " + std::to_string(search.matchBytes() + 16 * search.matches());
-  for (const std::string& name : search.unwritable()) listing.how += " " + name;
-  listing.how += " " + std::to_string(search.unwritableCount());
+  listing.passes = search.passes();
+  listing.runs = search.runs();
+  listing.matches = search.matches();
+  listing.matchBytes = search.matchBytes();
+  listing.unwritable = search.unwritable();
+  listing.unwritableCount = search.unwritableCount();
   search.close();
   return listing;
 }
 
+// Returns whether `name` is a picture that the search yields.
+bool isPicture(const std::string& name) {
+  return name[0] != '?' && Wildcard("*.jpg").matches(name);
+}
+
 // The pictures among `names` in name order, each once.
 Names pictures(Names names) {
-  const auto none = [](auto& n) { return n[0] == '?' || !Wildcard("*.jpg").matches(n); };
+  const auto none = [](const std::string& name) { return !isPicture(name); };
   names.erase(std::remove_if(names.begin(), names.end(), none), names.end());
   std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return compareNames(a, b) < 0; });
   names.erase(std::unique(names.begin(), names.end()), names.end());
@@ -86,76 +99,167 @@ Names manyNames(size_t count) {
   return names;
 }
 
-TEST(PictureSearchTest, AnyBudgetGivesTheSameNamesInOrderAndFailuresYieldWhatWasReadThenFail) {
-  // A store that works, or fails once runs were set aside or at its first write (as one that
-  // cannot be made does): batches listed again then.
-  // A folder that fits, to the byte, is listed once and sets nothing aside.
-  const Names names = manyNames(600);
-  size_t need = 0;  // for every picture listed, its name and its reference
-  for (const std::string& name : names) need += pictures({name}).size() * (name.size() + 16);
-  for (int failAppendAt : {-1, 6, 0}) {
-    for (size_t budget : {size_t{1}, size_t{60}, size_t{500}, size_t{5000}, need}) {
-      FakeDirectory dir(names);
+// The folder of the tests over budgets, and what its pictures take: each listed one, twins too,
+// and the bytes of their names, which a batch holds with a reference each.
+const Names kFolder = manyNames(600);
+
+uint64_t folderMatches() {
+  return std::count_if(kFolder.begin(), kFolder.end(), isPicture);
+}
+
+uint64_t folderMatchBytes() {
+  uint64_t bytes = 0;
+  for (const std::string& name : kFolder) {
+    if (isPicture(name)) bytes += name.size();
+  }
+  return bytes;
+}
+
+// A budget that holds the folder's pictures to the byte.
+size_t folderBudget() {
+  return folderMatchBytes() + folderMatches() * sizeof(NameRef);
+}
+
+// The budgets smaller than the folder: a name at a time, a few names, and batches.
+const size_t kSmallBudgets[] = {1, 60, 500, 5000};
+
+// The stores: one that works, one that fails once runs were set aside, and one that fails at its
+// first write, as one that cannot be made does.
+const int kWorks = -1;
+const int kFailAppendAt[] = {kWorks, 6, 0};
+
+TEST(PictureSearchTest, AnyBudgetAndStoreGiveEveryPictureOnceInOrderAndCountThemAll) {
+  std::vector<size_t> budgets(std::begin(kSmallBudgets), std::end(kSmallBudgets));
+  budgets.push_back(folderBudget());
+  for (int failAppendAt : kFailAppendAt) {
+    for (size_t budget : budgets) {
+      FakeDirectory dir(kFolder);
       FakeRunStore runs;
       runs.failAppendAt = failAppendAt;
-      Listing listing = searchAll(&dir, &runs, budget);
-      EXPECT_EQ(listing.names, pictures(names)) << budget << " " << failAppendAt;
-      // Listed once and nothing set aside, or once in runs, or in batches and no runs; every
-      // match counted, twins too.
-      const std::string way = need <= budget ? "" : failAppendAt == -1 ? "runs" : "batches";
-      EXPECT_EQ(listing.how, way + " " + std::to_string(need) + " ?.jpg 1");
-      EXPECT_EQ(listing.end + runs.bytes + (dir.isOpen ? "open" : ""), "");
-      EXPECT_EQ(runs.removes, way == "batches" ? 2 : 1);  // a store that failed at once, too
-      // At 5000 bytes, in writes of 625 bytes at most.
-      EXPECT_TRUE(budget != 5000 || (runs.appends < 50 && runs.largest <= 625));
-      // Each batch after the split holds between half the budget and the budget.
-      EXPECT_TRUE(way != "batches" || budget < 500 ||
-                  (dir.passes * budget >= need && dir.passes * budget <= 2 * (need + budget)));
+      const Listing listing = searchAll(&dir, &runs, budget);
+      SCOPED_TRACE(testing::Message()
+                   << "budget " << budget << ", append fails at " << failAppendAt);
+      EXPECT_EQ(listing.names, pictures(kFolder));
+      EXPECT_EQ(listing.end, "");
+      EXPECT_EQ(listing.matches, folderMatches());
+      EXPECT_EQ(listing.matchBytes, folderMatchBytes());
+      EXPECT_EQ(listing.unwritable, Names{"?.jpg"});
+      EXPECT_EQ(listing.unwritableCount, 1u);
+      EXPECT_EQ(runs.bytes, "");  // removed by close
+      EXPECT_FALSE(dir.isOpen);
     }
   }
-  // A name longer than half the budget comes to a full batch: it is split, all but its last name
-  // fitting half the budget kept, and the name, below the cutoff, goes into it past the budget; a
-  // second pass lists the rest.
-  FakeDirectory few({"a.jpg", "b.jpg", "c.jpg", "b" + std::string(40, 'n') + ".jpg"});
-  EXPECT_TRUE(searchAll(&few, nullptr, 84).names == pictures(few.names) && few.passes == 2);
-  // On disk: the folder's names, and runs in a scratch file that no listing shows and that goes
-  // with the search.
+}
+
+TEST(PictureSearchTest, AFolderThatFitsTheBudgetToTheByteIsListedOnceAndSetsNothingAside) {
+  for (int failAppendAt : kFailAppendAt) {
+    FakeDirectory dir(kFolder);
+    FakeRunStore runs;
+    runs.failAppendAt = failAppendAt;
+    const Listing listing = searchAll(&dir, &runs, folderBudget());
+    EXPECT_EQ(listing.passes, 1) << failAppendAt;
+    EXPECT_EQ(listing.runs, 0u) << failAppendAt;
+    EXPECT_EQ(runs.appends, 0) << failAppendAt;
+  }
+}
+
+TEST(PictureSearchTest, AFolderLargerThanTheBudgetIsListedOnceInRuns) {
+  for (size_t budget : kSmallBudgets) {
+    FakeDirectory dir(kFolder);
+    FakeRunStore runs;
+    const Listing listing = searchAll(&dir, &runs, budget);
+    EXPECT_EQ(listing.passes, 1) << budget;
+    EXPECT_GT(listing.runs, 1u) << budget;
+    EXPECT_EQ(runs.removes, 1) << budget;  // by close
+  }
+}
+
+TEST(PictureSearchTest, WhereRunsCannotBeSetAsideTheFolderIsListedAgainForEachBatch) {
+  for (int failAppendAt : {6, 0}) {
+    for (size_t budget : kSmallBudgets) {
+      FakeDirectory dir(kFolder);
+      FakeRunStore runs;
+      runs.failAppendAt = failAppendAt;
+      const Listing listing = searchAll(&dir, &runs, budget);
+      SCOPED_TRACE(testing::Message()
+                   << "budget " << budget << ", append fails at " << failAppendAt);
+      EXPECT_GT(listing.passes, 2);
+      EXPECT_EQ(listing.runs, 0u);
+      EXPECT_EQ(runs.removes, 2);  // when the append failed, and by close
+      // Past the pass that failed, each batch holds between half the budget and the budget, where
+      // that is more than a name or two.
+      if (budget >= 500) {
+        const size_t batches = listing.passes - 1;
+        EXPECT_GE(batches * budget, folderBudget());
+        EXPECT_LE(batches * budget, 2 * (folderBudget() + budget));
+      }
+    }
+  }
+}
+
+TEST(PictureSearchTest, AFullBatchIsSplitAndANameLongerThanHalfTheBudgetGoesPastIt) {
+  // The long name comes to a full batch: all but its last name fitting half the budget are kept,
+  // and the name, below the cutoff, goes into it past the budget; a second pass lists the rest.
+  FakeDirectory dir({"a.jpg", "b.jpg", "c.jpg", "b" + std::string(40, 'n') + ".jpg"});
+  const Listing listing = searchAll(&dir, nullptr, 84);
+  EXPECT_EQ(listing.names, pictures(dir.names));
+  EXPECT_EQ(listing.passes, 2);
+}
+
+TEST(PictureSearchTest, OnDiskRunsGoInAScratchFileThatNoListingShowsAndThatGoesWithTheSearch) {
   ScopedTempDir temp;
   for (const char* name : {"b.jpg", "A.JPG", "c.jpg", "d.txt"}) writeFile(name);
   DiskDirectorySource folder;
   DiskRunStore disk;
   errno = EINTR;  // left by an earlier call: no failure of the listing
-  EXPECT_TRUE(searchAll(&folder, &disk, 30).names == (Names{"A.JPG", "b.jpg", "c.jpg"}) &&
-              entryCount() == 4);
+  const Listing listing = searchAll(&folder, &disk, 30);
+  EXPECT_EQ(listing.names, (Names{"A.JPG", "b.jpg", "c.jpg"}));
+  EXPECT_GT(listing.runs, 0u);
+  EXPECT_EQ(entryCount(), 4);
+}
+
+TEST(PictureSearchTest, AFailureYieldsTheNamesReadBeforeItInOrderThenTheReason) {
   // Where the listing or the store fails, in the first pass, a later one, or while runs are
-  // read back: the names yielded before it, in order, then the failure.
+  // read back. Passes and reads count from 0; -1 fails none, and a store read of -1 means no
+  // store.
   const std::string listing = "cannot read the current directory: ";
-  // Which pass fails to open, which to read, whether closing fails, which read of the store
-  // fails (-1: no store), and the reason.
-  const std::tuple<int, int, bool, int, std::string> cases[] = {
-      {0, -1, false, -1, listing + "Permission denied"},
-      {-1, -1, true, -1, listing + "Bad file descriptor"},
-      {-1, 2, false, -1, listing + "Input/output error"},
-      {-1, -1, false, 60, "cannot read back the names set aside: No space left on device"},
-      {-1, -1, false, 1, "cannot read back the names set aside: No space left on device"},
+  const std::string readBack = "cannot read back the names set aside: ";
+  struct Fault {
+    int openFailsAtPass;
+    int readFailsAtPass;
+    bool closeFails;
+    int storeReadFailsAt;
+    std::string error;
+    bool yieldsNone;
   };
-  for (const auto& [openAt, readAt, failClose, storeReadAt, error] : cases) {
+  const Fault faults[] = {
+      {0, -1, false, -1, listing + "Permission denied", true},
+      {-1, -1, true, -1, listing + "Bad file descriptor", false},
+      {-1, 2, false, -1, listing + "Input/output error", false},
+      {-1, -1, false, 60, readBack + "No space left on device", false},
+      {-1, -1, false, 1, readBack + "No space left on device", true},
+  };
+  for (const Fault& fault : faults) {
     FakeDirectory dir(manyNames(2000));  // runs longer than their read buffers
-    dir.failOpenAtPass = openAt;
-    dir.failReadAtPass = readAt;
-    dir.failClose = failClose;
+    dir.failOpenAtPass = fault.openFailsAtPass;
+    dir.failReadAtPass = fault.readFailsAtPass;
+    dir.failClose = fault.closeFails;
     FakeRunStore runs;
-    runs.failReadAt = storeReadAt;
-    Listing got = searchAll(&dir, storeReadAt < 0 ? nullptr : &runs, 3000);
-    EXPECT_EQ(got.end, error);
-    EXPECT_EQ(got.names.empty(), openAt == 0 || storeReadAt == 1) << error;
-    EXPECT_EQ(got.names, pictures(got.names)) << error;
+    runs.failReadAt = fault.storeReadFailsAt;
+    const bool hasStore = fault.storeReadFailsAt >= 0;
+    const Listing got = searchAll(&dir, hasStore ? &runs : nullptr, 3000);
+    EXPECT_EQ(got.end, fault.error);
+    EXPECT_EQ(got.names.empty(), fault.yieldsNone) << fault.error;
+    EXPECT_EQ(got.names, pictures(got.names)) << fault.error;
   }
 }
 
 // Lists its names in every pass, taking no memory.
 struct QuietDirectory : DirectorySource {
-  bool open(const char* /*pattern*/, std::string* /*err*/) override { return read_ = 0, true; }
+  bool open(const char* /*pattern*/, std::string* /*err*/) override {
+    read_ = 0;
+    return true;
+  }
   Status read(std::string_view* name, std::string* /*err*/) override {
     if (read_ == names.size()) return kEnd;
     *name = names[read_++];
@@ -212,7 +316,7 @@ struct TruncatedStore : FakeRunStore {
 };
 
 TEST(PictureSearchTest, AStoreOfRunsThatEndsEarlyIsAFailure) {
-  FakeDirectory dir(manyNames(600));
+  FakeDirectory dir(kFolder);
   TruncatedStore runs;
   const Listing got = searchAll(&dir, &runs, 3000);
   EXPECT_EQ(got.end, "cannot read back the names set aside: the file ends early");

@@ -112,7 +112,11 @@ std::string runToolAfter(const std::string& setup, bool unprivileged = false,
 struct FakeDirectory : DirectorySource {
   FakeDirectory(std::vector<std::string> listing = {}) : names(std::move(listing)) {}
   bool open(const char* /*pattern*/, std::string* err) override {
-    return read_ = 0, *err = "Permission denied", isOpen = passes++ != failOpenAtPass;
+    read_ = 0;
+    *err = "Permission denied";
+    isOpen = passes != failOpenAtPass;
+    ++passes;
+    return isOpen;
   }
   Status read(std::string_view* name, std::string* err) override {
     *err = "Input/output error";
@@ -122,7 +126,9 @@ struct FakeDirectory : DirectorySource {
     return (*name)[0] == '?' ? kUnwritable : kName;
   }
   bool close(std::string* err) override {
-    return *err = "Bad file descriptor", !(isOpen = false) && !failClose;
+    *err = "Bad file descriptor";
+    isOpen = false;
+    return !failClose;
   }
 
   std::vector<std::string> names;
@@ -136,15 +142,28 @@ struct FakeRunStore : RunStore {
   bool create(std::string* /*err*/) override { return true; }
   bool append(const char* data, size_t size, std::string* err) override {
     largest = std::max<int>(largest, size);
-    return appends++ == failAppendAt ? fail(err) : (bytes.append(data, size), true);
+    const bool fails = appends == failAppendAt;
+    ++appends;
+    if (fails) return fail(err);
+    bytes.append(data, size);
+    return true;
   }
   bool read(uint64_t at, char* data, size_t size, size_t* got, std::string* err) override {
-    if (reads++ == failReadAt) return fail(err);
+    const bool fails = reads == failReadAt;
+    ++reads;
+    if (fails) return fail(err);
     *got = std::min<size_t>(size, bytes.size() - at);
-    return std::memcpy(data, bytes.data() + at, *got), true;
+    std::memcpy(data, bytes.data() + at, *got);
+    return true;
   }
-  void remove() override { bytes.clear(), ++removes; }
-  bool fail(std::string* err) { return *err = "No space left on device", false; }
+  void remove() override {
+    bytes.clear();
+    ++removes;
+  }
+  bool fail(std::string* err) {
+    *err = "No space left on device";
+    return false;
+  }
 
   std::string bytes;
   // Calls counted from 0, and the size of the largest append.
