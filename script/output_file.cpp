@@ -1,7 +1,6 @@
 #include "script/output_file.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <utility>
@@ -131,7 +130,7 @@ bool DiskOutputFile::replaceWhole(bool* refused, std::string* err) {
   // ReplaceFileW, error 1177), the old one stays under the scratch file's name with another
   // ending.
   const std::string copy = file_.name.substr(0, file_.name.rfind('.')) + ".old";
-  std::remove(copy.c_str());  // one left by an earlier run with this run's number
+  removeFile(copy);  // one left by an earlier run with this run's number
   const bool hadOld = exists(path_);
   // Once a rename has failed half-way the scratch file may hold the only script: a stop must
   // not remove it, so stops wait for the renames.

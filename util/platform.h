@@ -22,6 +22,10 @@ unsigned long lastError();
 // platform's error code; the handle is closed either way.
 int closeHandle(intptr_t handle);
 
+// Removes the file `name`, a path relative to the current directory. Returns 0 or the
+// platform's error code.
+int removeFile(const std::string& name);
+
 // Windows only: a file held open by another program (a scanner, an indexer, another run) is
 // tried again this many times, this many milliseconds apart: about a second.
 constexpr int kRetries = 20;

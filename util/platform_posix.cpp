@@ -21,6 +21,10 @@ int closeHandle(intptr_t handle) {
   return ::close(static_cast<int>(handle)) == 0 ? 0 : errno;
 }
 
+int removeFile(const std::string& name) {
+  return ::unlink(name.c_str()) == 0 ? 0 : errno;
+}
+
 bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) {
   while (size > 0) {
     const ssize_t done = ::write(static_cast<int>(handle), data, size);

@@ -53,6 +53,10 @@ int closeHandle(intptr_t handle) {
   return CloseHandle(reinterpret_cast<HANDLE>(handle)) ? 0 : static_cast<int>(GetLastError());
 }
 
+int removeFile(const std::string& name) {
+  return DeleteFileW(wholePath(name).c_str()) ? 0 : static_cast<int>(GetLastError());
+}
+
 bool writeAll(intptr_t handle, const char* data, size_t size, std::string* err) {
   while (size > 0) {
     const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);
