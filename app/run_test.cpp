@@ -172,6 +172,7 @@ struct FailingFile : OutputFile {
     return false;
   }
   void discard() override {}
+  bool fixedSize() const override { return false; }
 };
 
 // One whose rewrite fails and leaves it damaged.

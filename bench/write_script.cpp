@@ -22,6 +22,7 @@ struct CountingFile : mkani::OutputFile {
   }
   bool close(std::string* /*err*/) override { return true; }
   void discard() override {}
+  bool fixedSize() const override { return false; }
   uint64_t bytes = 0;
 };
 

@@ -107,9 +107,7 @@ bool DiskOutputFile::close(std::string* err) {
   }
   // The rename is refused (a sticky folder, a script mounted on its own, ...): the new script
   // goes into the old file in place.
-  if (refused) return copyInPlace(err);
-  closeOld();
-  return false;
+  return refused && copyInPlace(err);  // else discard() closes what is open
 }
 
 bool DiskOutputFile::closeScratch(std::string* err) {
@@ -300,8 +298,9 @@ void DiskOutputFile::discard() {
   releaseHeld();
   removeScratchFile(&file_);
   closeOld();
-  if (created_) removeCreated();
-  created_.reset();
+  // Removed once: a later file under that name may take its number.
+  if (const std::optional<FileId> made = std::exchange(created_, std::nullopt))
+    removeCreated(*made);
 }
 
 }  // namespace mkani

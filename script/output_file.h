@@ -40,7 +40,7 @@ class OutputFile {
 
   // Returns true when, once open, the file takes no more than the size given to `open` (a
   // rewrite in place, whose room was made for that).
-  virtual bool fixedSize() const { return false; }
+  virtual bool fixedSize() const = 0;
 };
 
 // Windows: returns true when a file with the reparse tag `reparseTag` stands for another one (a
@@ -232,8 +232,8 @@ class DiskOutputFile : public OutputFile {
   // Returns true when file_ may no longer hold what it held: a byte was written, or that
   // cannot be told.
   bool touched();
-  // Removes `path` when it is still the file that this run created.
-  void removeCreated();
+  // Removes `path` when it is still the file `made`, which this run created.
+  void removeCreated(const FileId& made);
   // Cuts file_ where writing ended.
   int cut();
   // Moves file_ back to its start. Returns false when it cannot.

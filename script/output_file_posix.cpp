@@ -291,10 +291,10 @@ bool DiskOutputFile::touched() {
   return lseek(static_cast<int>(file_.handle), 0, SEEK_CUR) != 0;
 }
 
-void DiskOutputFile::removeCreated() {
+void DiskOutputFile::removeCreated(const FileId& made) {
   struct stat st;
-  if (lstat(path_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == created_->volume &&
-      st.st_ino == created_->index) {
+  if (lstat(path_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == made.volume &&
+      st.st_ino == made.index) {
     ::unlink(path_.c_str());
   }
 }

@@ -450,19 +450,51 @@ TEST(OutputFilePosixTest, AScriptOfTheLargestSizeKeptIsPutBack) {
   EXPECT_TRUE(readFile("main.ani") == old);
 }
 
-TEST(OutputFilePosixTest, AScratchFileGivenUpForInPlaceIsClosed) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  const auto openFiles = [] {
-    std::error_code none;  // counts none without /proc
-    return std::distance(fs::directory_iterator("/proc/self/fd", none), fs::directory_iterator());
+// Returns how many files this process has open, or 0 without /proc.
+long openFiles() {
+  std::error_code none;  // counts none without /proc
+  return std::distance(fs::directory_iterator("/proc/self/fd", none), fs::directory_iterator());
+}
+
+TEST(OutputFilePosixTest, OnceClosedTheFileHoldsNothingOpenWhicheverWayItWent) {
+  // Whole, in place, given up for in place once the scratch file was made, and copied in place:
+  // the old script, the scratch file and the file in place are all closed before the object
+  // goes.
+  const std::map<Step, int> ways[] = {
+      {},
+      {{Step::kCreate, EACCES}},
+      {{Step::kMode, ENOSYS}},
+      {{Step::kRename, EXDEV}},
   };
-  const auto before = openFiles();
-  if (before == 0) GTEST_SKIP() << "no /proc/self/fd to count open files in";
-  FaultyFile file({{Step::kMode, ENOSYS}});  // refused once the scratch file is made
-  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
-  EXPECT_TRUE(file.inPlace());
-  EXPECT_EQ(openFiles(), before);
+  for (const auto& faults : ways) {
+    ScopedTempDir dir;
+    writeFile("main.ani", "old");
+    const long before = openFiles();
+    if (before == 0) GTEST_SKIP() << "no /proc/self/fd to count open files in";
+    FaultyFile file(faults);
+    std::string err;
+    ASSERT_TRUE(file.open("main.ani", 9, &err)) << err;
+    ASSERT_TRUE(file.write("new", 3, &err)) << err;
+    ASSERT_TRUE(file.close(&err)) << err;
+    EXPECT_EQ(openFiles(), before)
+        << "open after the close: " << faults.size() << " faults, " << err;
+  }
+}
+
+// Returns true when SIGTERM is held back in this thread (util/stops_posix_test.cpp).
+bool termHeld();
+
+TEST(OutputFilePosixTest, ARewriteInPlaceHoldsStopsNoLongerThanItsFile) {
+  for (const bool fails : {false, true}) {
+    ScopedTempDir dir;
+    writeFile("main.ani", "old");
+    {
+      FaultyFile file({{Step::kCreate, EACCES}, {Step::kWrite, fails ? EIO : 0}});
+      writeScript({"a.jpg"}, &file);
+      EXPECT_FALSE(termHeld()) << "held after the close; the rewrite failed: " << fails;
+    }
+    EXPECT_FALSE(termHeld()) << "held after the file went; the rewrite failed: " << fails;
+  }
 }
 
 TEST(OutputFilePosixTest, AFirstScriptWrittenInPlaceStaysOnceItsFileGoes) {

@@ -260,15 +260,15 @@ bool DiskOutputFile::touched() {
          at.QuadPart != 0;
 }
 
-void DiskOutputFile::removeCreated() {
+void DiskOutputFile::removeCreated(const FileId& made) {
   const std::wstring path = wholePath(path_);
   const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   BY_HANDLE_FILE_INFORMATION now;
   const bool same = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &now) &&
-                    now.dwVolumeSerialNumber == created_->volume &&
-                    (uint64_t{now.nFileIndexHigh} << 32 | now.nFileIndexLow) == created_->index;
+                    now.dwVolumeSerialNumber == made.volume &&
+                    (uint64_t{now.nFileIndexHigh} << 32 | now.nFileIndexLow) == made.index;
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   if (same) DeleteFileW(path.c_str());
 }
