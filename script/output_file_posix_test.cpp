@@ -55,10 +55,10 @@ TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseK
       {{}, "whole", ""},
       {{{Step::kCreate, EACCES}}, "in place", ""},
       {{{Step::kCreate, ENOSPC}, {Step::kCut, EIO}}, "old", io},  // put back
-      {{{Step::kCreate, EACCES}, {Step::kClose, EBADF}},
+      {{{Step::kCreate, EACCES}, {Step::kClose, EPERM}},
        "in place",
-       "cannot write main.ani: closing it failed after the new script was written whole: Bad file "
-       "descriptor"},
+       "cannot write main.ani: closing it failed after the new script was written whole: "
+       "Operation not permitted"},
       {{{Step::kCreate, EIO}}, "old", io},
       {{{Step::kRename, EXDEV}, {Step::kReopen, EIO}}, "old", io},
       {{{Step::kOwner, EINVAL}}, root ? "in place" : "whole", ""},  // only root gives owners
@@ -320,6 +320,21 @@ TEST(OutputFilePosixTest, AFirstScriptPastTheFileSizeLimitIsNeverCreated) {
   EXPECT_FALSE(file.created);
 }
 
+TEST(OutputFilePosixTest, AScriptOfExactlyTheFileSizeLimitIsWritten) {
+  ScopedTempDir dir;
+  signal(SIGXFSZ, SIG_IGN);  // as mkani has it
+  const std::string fresh = expectedScript({"a.jpg"});
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+  const struct rlimit limit = {fresh.size(), was.rlim_max};
+  FaultyFile file;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::string err = writeScript({"a.jpg"}, &file);
+  setrlimit(RLIMIT_FSIZE, &was);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(readFile("main.ani"), fresh);
+}
+
 TEST(OutputFilePosixTest, ASecondRewriteInPlaceWaitsForTheFirstAndSaysSo) {
   ScopedTempDir dir;
   writeFile("main.ani", "old");
@@ -415,6 +430,23 @@ TEST(OutputFilePosixTest, WhatCannotBeReadButIsNotThereIsNoReasonToStepDown) {
     EXPECT_EQ(writeScript({"a.jpg"}, &file), "") << static_cast<int>(step);
     EXPECT_FALSE(file.inPlace()) << static_cast<int>(step);
   }
+}
+
+TEST(OutputFilePosixTest, WithoutStatxAFolderOnAFileSystemWithoutFlagsIsReplacedWhole) {
+  ScopedTempDir dir;
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a FAT image through FUSE";
+  if (std::system("exec >/dev/null 2>&1; mkfs.vfat -F 32 -C card 40000 && mkdir d && fusefat -o "
+                  "rw+ card d"))
+    GTEST_SKIP() << "mkfs.vfat or fusefat is not here, or FUSE cannot mount";
+  fs::current_path("d");  // where asking for the folder's flags is answered ENOTTY
+  writeFile("main.ani", "old");
+  {
+    FaultyFile file({{Step::kFolderFlags, ENOSYS}});
+    EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+    EXPECT_FALSE(file.inPlace());
+  }
+  fs::current_path("..");
+  std::system("fusermount -u d");
 }
 
 TEST(OutputFilePosixTest, WithoutStatxAnAppendOnlyFolderIsStillRewrittenInPlace) {
