@@ -160,67 +160,26 @@ void PictureSearch::startMerge() {
   const size_t each =
       std::max(std::min(std::max(budget_ / 8 / runs_.size(), kRunBufferMin), kRunBufferMax),
                kRunLengthBytes + batch_.longest());
-  readers_.reserve(runs_.size());
-  for (const RunSpan& run : runs_) readers_.emplace_back(store_, run, each);
-  for (size_t i = 0; i < readers_.size(); ++i) {
-    if (!advance(&readers_[i])) {
-      heap_.clear();  // nothing can be trusted to come in order
-      return;
-    }
-    heap_.push_back(i);  // a run holds at least one name
-  }
-  batchName_ = batch_.name(pos_++);  // the pass left pos_ at 0
-  heap_.push_back(readers_.size());  // the batch, which is never empty
-  std::make_heap(heap_.begin(), heap_.end(), [this](size_t a, size_t b) {
-    return compareNames(sourceName(a), sourceName(b)) > 0;
-  });
-}
-
-bool PictureSearch::advance(RunReader* reader) {
   std::string reason;
-  if (reader->advance(&reason)) return true;
+  if (merge_.start(store_, runs_, each, &batch_, &reason)) return;
   error_ = kReadBackFailed + reason;
   failed_ = true;
-  return false;
 }
 
 SearchStatus PictureSearch::nextMerged(PictureEntry* entry, std::string* err) {
   for (;;) {
-    if (yielded_ && !heap_.empty()) {
-      // Move the source of the name yielded last on, and sift it down to its place.
-      const size_t source = heap_[0];
-      if (source == readers_.size()) {
-        batchName_ = pos_ < batch_.count() ? batch_.name(pos_++) : std::string_view();
-      } else if (!advance(&readers_[source])) {
-        heap_.clear();  // nothing after it can be trusted to come in order
-        continue;
-      }
-      if (sourceName(source).empty()) {
-        heap_[0] = heap_.back();
-        heap_.pop_back();
-      }
-      siftDown();
+    std::string reason;
+    if (yielded_ && !merge_.pass(&reason)) {
+      error_ = kReadBackFailed + reason;
+      failed_ = true;
     }
-    if (heap_.empty()) return failed_ ? failure(err) : SearchStatus::kNoEntry;
-    const std::string_view name = sourceName(heap_[0]);
+    const std::string_view name = merge_.name();
+    if (name.empty()) return failed_ ? failure(err) : SearchStatus::kNoEntry;
     yielded_ = true;
     if (name == last_) continue;  // listed twice
     last_.assign(name);
     entry->name = name;
     return SearchStatus::kEntry;
-  }
-}
-
-void PictureSearch::siftDown() {
-  for (size_t at = 0;;) {
-    const size_t left = 2 * at + 1;
-    const size_t right = left + 1;
-    size_t least = at;
-    if (left < heap_.size() && sortsBefore(heap_[left], heap_[least])) least = left;
-    if (right < heap_.size() && sortsBefore(heap_[right], heap_[least])) least = right;
-    if (least == at) return;
-    std::swap(heap_[at], heap_[least]);
-    at = least;
   }
 }
 

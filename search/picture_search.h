@@ -11,6 +11,7 @@
 #include "search/directory_source.h"
 #include "search/name_batch.h"
 #include "search/run_codec.h"
+#include "search/run_merge.h"
 #include "search/run_store.h"
 #include "search/wildcard.h"
 
@@ -71,23 +72,11 @@ class PictureSearch {
   bool readPass();
   // Sorts the batch and sets it aside as one run. Returns false when the store failed.
   bool spill();
-  // Reads the first name of every run and readies the merge.
+  // Readies the merge of the runs with the batch.
   void startMerge();
   // Returns what next returns, once runs were set aside: the smallest name of the runs and the
   // batch not yet yielded.
   SearchStatus nextMerged(PictureEntry* entry, std::string* err);
-  // Moves the merge source at the top of heap_ down to its place.
-  void siftDown();
-  // Returns the current name of merge source `source`: a run, or the batch after the last run.
-  std::string_view sourceName(size_t source) const {
-    return source < readers_.size() ? readers_[source].name() : batchName_;
-  }
-  // Returns whether the current name of merge source `a` sorts before that of `b`.
-  bool sortsBefore(size_t a, size_t b) const {
-    return compareNames(sourceName(a), sourceName(b)) < 0;
-  }
-  // Returns false after setting error_ and failed_ when `reader` could not move on.
-  bool advance(RunReader* reader);
   // Returns kFailed with the reason in *err, as every call after a failure does.
   SearchStatus failure(std::string* err);
 
@@ -103,11 +92,8 @@ class PictureSearch {
   bool canSpill_;  // runs may be set aside in store_
   RunWriter writer_;
   std::vector<RunSpan> runs_;
-  std::vector<RunReader> readers_;  // one for each run, once the merge starts
-  std::vector<size_t>
-      heap_;              // sources with names left, smallest first; readers_.size() is the batch
-  bool yielded_ = false;  // a name came off the top of heap_: move that source on first
-  std::string_view batchName_;  // the batch's smallest name not yet merged
+  RunMerge merge_;        // once runs were set aside and the listing is over
+  bool yielded_ = false;  // a name came from the merge: move past it first
 
   bool more_ = false;  // some match did not fit this batch: list again after it
   // The greatest name of the batches before this one, or the last merged; "" before the first.
