@@ -178,8 +178,9 @@ struct FaultyFile : DiskOutputFile {
       : DiskOutputFile(std::move(notice)), faults(std::move(faults)) {}
   int fault(Step step) override {
     if (step == Step::kWrite) ++writes;
-    // A code left by some earlier call: the call made now must be judged by what it returns.
-    errno = ENOTRECOVERABLE;
+    // A code left by some earlier call, one that means "try again": the call made now must be
+    // judged by what it returns.
+    errno = EWOULDBLOCK;
     const auto found = faults.find(step);
     if (found == faults.end()) return 0;
     if (step == Step::kWrite && writes <= writesBeforeFault) return 0;
