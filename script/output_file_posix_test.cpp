@@ -374,17 +374,48 @@ TEST(OutputFilePosixTest, ARewriteInPlaceThatNoOtherRunHoldsGoesOnWithoutWaiting
 }
 
 TEST(OutputFilePosixTest, AnAttributeThatCannotBeCarriedOverStepsDownToInPlace) {
-  for (const Step step : {Step::kListAttributes, Step::kReadAttribute, Step::kWriteAttribute}) {
+  // A user's attribute refused for want of room or of permission: only a security label may be
+  // left to the folder.
+  const std::pair<Step, int> faults[] = {
+      {Step::kListAttributes, ENOSPC},
+      {Step::kReadAttribute, ENOSPC},
+      {Step::kWriteAttribute, ENOSPC},
+      {Step::kWriteAttribute, EPERM},
+  };
+  for (const auto& [step, error] : faults) {
     ScopedTempDir dir;
     writeFile("main.ani", "old");
     if (setxattr("main.ani", "user.note", "kept", 4, 0) != 0)
       GTEST_SKIP() << "no user attributes on " << dir.path;
-    FaultyFile file({{step, ENOSPC}});
+    FaultyFile file({{step, error}});
     EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
-    EXPECT_TRUE(file.inPlace()) << static_cast<int>(step);
+    EXPECT_TRUE(file.inPlace()) << static_cast<int>(step) << ", " << error;
     char note[4] = {};
     EXPECT_EQ(getxattr("main.ani", "user.note", note, sizeof note), 4);
   }
+}
+
+TEST(OutputFilePosixTest, AnAttributeWithAnEmptyValueIsCarriedOverWhole) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  if (setxattr("main.ani", "user.empty", "", 0, 0) != 0)
+    GTEST_SKIP() << "no user attributes on " << dir.path;
+  FaultyFile file;
+  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+  EXPECT_FALSE(file.inPlace());
+  char value[1];
+  EXPECT_EQ(getxattr("main.ani", "user.empty", value, sizeof value), 0);
+}
+
+TEST(OutputFilePosixTest, AFirstScriptGivenUpWithoutACloseIsRemovedWhenItsFileGoes) {
+  ScopedTempDir dir;
+  {
+    FaultyFile file({{Step::kCreate, EACCES}});
+    std::string err;
+    ASSERT_TRUE(file.open("main.ani", 100, &err)) << err;
+    ASSERT_TRUE(file.write("new", 3, &err)) << err;
+  }
+  EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
 // The script's file on disk, whose new file is labelled as a security module (SELinux, Smack)
