@@ -55,8 +55,8 @@ bool createScratchFile(bool temporary, ScratchFile* file, std::string* err);
 // be renamed; a file that has one keeps it. Returns false with the reason in *err.
 bool nameScratchFile(ScratchFile* file, std::string* err);
 
-// Forgets the name of `file`, which now names another file: the scratch file was renamed over
-// it.
+// Forgets the name of `file`, which now names another file (the scratch file was renamed over
+// it) or is to stay; a stop no longer removes it. Another file's pending name is left alone.
 void releaseScratchName(ScratchFile* file);
 
 // Removes the name of the lasting scratch file that this process is writing, if it has one.

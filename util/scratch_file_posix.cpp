@@ -114,7 +114,7 @@ int removeScratchFile(ScratchFile* file) {
 }
 
 void releaseScratchName(ScratchFile* file) {
-  pending = 0;
+  if (file->name == pendingName) pending = 0;
   file->name.clear();
 }
 

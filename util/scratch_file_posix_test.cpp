@@ -84,6 +84,18 @@ TEST_F(NamedScratchTest, AStopRemovesItsName) {
   EXPECT_EQ(removeScratchFile(&file_), ENOENT);
 }
 
+TEST_F(NamedScratchTest, RemovingAnotherFileOfTheRunLeavesItsNameToAStop) {
+  std::string err;
+  ASSERT_TRUE(nameScratchFile(&file_, &err)) << err;
+  {
+    ScratchFile copy;  // a file the run names itself, as the old script's copy
+    copy.name = prefix_ + "0.old";
+    writeFile(copy.name, "old");
+  }
+  removeScratchOnStop();
+  EXPECT_EQ(readFile(file_.name), "<missing>");
+}
+
 TEST_F(NamedScratchTest, RenamedOverTheScriptItsNameIsFreeAndAStopLeavesWhateverHasIt) {
   FaultyFile whole;
   ASSERT_EQ(writeScript({"a.jpg"}, &whole), "");

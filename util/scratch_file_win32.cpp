@@ -70,7 +70,7 @@ int removeScratchFile(ScratchFile* file) {
 }
 
 void releaseScratchName(ScratchFile* file) {
-  pending = false;
+  if (!file->name.empty() && wholePath(file->name) == pendingPath) pending = false;
   file->name.clear();
 }
 
