@@ -17,32 +17,37 @@ struct LineConsole : Console {
 };
 
 // A script file that takes every byte, or runs out of memory at the first, and fails as it is
-// closed; once given up or closed it is damaged when `damages`.
+// closed.
 struct StubFile : OutputFile {
-  StubFile(bool starves, bool damages) : starves(starves), damages(damages) {}
+  explicit StubFile(bool starves) : starves(starves) {}
   bool open(const char* /*path*/, uint64_t /*size*/, std::string* /*err*/) override { return true; }
   bool write(const char* /*data*/, size_t /*size*/, std::string* /*err*/) override {
     if (starves) throw std::bad_alloc();
     return true;
   }
   bool close(std::string* err) override {
-    *err = damages ? "Input/output error; main.ani is damaged" : "Input/output error";
     givenUp = true;
+    *err = damaged() ? "Input/output error; main.ani is damaged" : "Input/output error";
     return false;
   }
   void discard() override { givenUp = true; }
-  bool damaged() const override { return damages && givenUp; }
   bool fixedSize() const override { return false; }
-  bool starves, damages, givenUp = false;
+  bool starves, givenUp = false;
+};
+
+// One that is damaged once given up or closed.
+struct DamagingFile : StubFile {
+  using StubFile::StubFile;
+  bool damaged() const override { return givenUp; }
 };
 
 TEST(RunTest, NamesSkippedAreSaidFirstAndAFailureLastWithTheRunsStatus) {
   ScopedTempDir dir;
   DiskOutputFile disk;
-  StubFile closeFails(false, false);
-  StubFile damaging(false, true);
-  StubFile starved(true, false);
-  StubFile starvedDamaging(true, true);
+  StubFile closeFails(false);
+  DamagingFile damaging(false);
+  StubFile starved(true);
+  DamagingFile starvedDamaging(true);
   const std::string failed = "mkani: cannot read the current directory: Input/output error";
   const std::string io = "mkani: cannot write main.ani: Input/output error";
   const std::string oom = "mkani: out of memory";
