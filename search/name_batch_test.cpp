@@ -29,11 +29,7 @@ TEST(NameBatchTest, FillsItsFirstBlockThenItsBudgetToTheByteAndTakesNoMore) {
   // first block.
   const size_t first = NameBatch::kFirstBlock;
   struct Case {
-    size_t budget;
-    size_t size;
-    size_t offered;
-    size_t taken;
-    size_t capacity;
+    size_t budget, size, offered, taken, capacity;
   };
   const Case cases[] = {
       {84, 5, 5, 4, 84},
@@ -78,8 +74,7 @@ TEST(NameBatchTest, PruneKeepsTheSmallestNamesFillingHalfTheBudgetWholeForNamesA
   const Names five = {"ddd", "bbbbb", "eeee", "aaaa", "ccc"};
   struct Case {
     size_t budget;
-    Names added;
-    Names kept;
+    Names added, kept;
     std::string cutoff;
   };
   const Case cases[] = {

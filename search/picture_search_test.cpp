@@ -167,19 +167,17 @@ TEST(PictureSearchTest, AFailureYieldsTheNamesReadBeforeItInOrderThenTheReason) 
   const std::string listing = "cannot read the current directory: ";
   const std::string readBack = "cannot read back the names set aside: ";
   struct Fault {
-    int openFailsAtPass;
-    int readFailsAtPass;
+    int openFailsAtPass, readFailsAtPass, storeReadFailsAt;
     bool closeFails;
-    int storeReadFailsAt;
     std::string error;
     bool yieldsNone;
   };
   const Fault faults[] = {
-      {0, -1, false, -1, listing + "Permission denied", true},
-      {-1, -1, true, -1, listing + "Bad file descriptor", false},
-      {-1, 2, false, -1, listing + "Input/output error", false},
-      {-1, -1, false, 60, readBack + "No space left on device", false},
-      {-1, -1, false, 1, readBack + "No space left on device", true},
+      {0, -1, -1, false, listing + "Permission denied", true},
+      {-1, -1, -1, true, listing + "Bad file descriptor", false},
+      {-1, 2, -1, false, listing + "Input/output error", false},
+      {-1, -1, 60, false, readBack + "No space left on device", false},
+      {-1, -1, 1, false, readBack + "No space left on device", true},
   };
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.error);
