@@ -62,6 +62,11 @@ TEST(RunCodecTest, WritesEachNameAfterItsLengthAndReadsRunsBackUntilTheStoreFail
   store.failReadAt = store.reads;
   EXPECT_EQ(readRun(&store, first, 1024, &err), Names());
   EXPECT_EQ(err, "No space left on device");
+  store.failAppendAt = store.appends;
+  EXPECT_TRUE(writer.add("c.jpg", &err));
+  RunSpan third;
+  EXPECT_FALSE(writer.finish(&third, &err));
+  EXPECT_EQ(err, "No space left on device");
 }
 
 }  // namespace mkani
