@@ -23,55 +23,40 @@ size_t bytesFor(const Names& names) {
   return bytes;
 }
 
-// Returns the names that `batch` took of `names`, added one after another until one did not fit.
-Names fillBatch(NameBatch* batch, const Names& names) {
-  Names taken;
-  for (const std::string& name : names) {
-    if (!batch->add(name, false)) break;
-    taken.push_back(name);
-  }
-  return taken;
-}
-
-// Returns `count` names of `size` bytes, different and in no order.
-Names sameSizeNames(size_t count, size_t size) {
-  Names names;
-  for (size_t i = 0; i < count; ++i) {
-    std::string name = std::to_string((i * 7919) % count);
-    names.push_back(std::string(size - name.size(), 'n') + name);
-  }
-  return names;
-}
-
-TEST(NameBatchTest, FillsItsBudgetToTheByteAndNeverTakesMore) {
-  // Five-byte names take 21 bytes with their references: four fill 84 bytes.
+TEST(NameBatchTest, FillsItsFirstBlockThenItsBudgetToTheByteAndTakesNoMore) {
+  // Names of `size` bytes offered until one does not fit or `offered` were: five-byte names take
+  // 21 bytes with their references, four fill 84 bytes; 48-byte ones take 64, and 16384 fill the
+  // first block.
+  const size_t first = NameBatch::kFirstBlock;
   struct Case {
-    size_t budget;
-    size_t fit;
+    size_t budget, size, offered, taken, capacity;
   };
   const Case cases[] = {
-      {84, 4}, {83, 3}, {85, 4}, {21, 1}, {NameBatch::kFirstBlock + 5, 49932},
+      {84, 5, 5, 4, 84},
+      {83, 5, 4, 3, 83},
+      {85, 5, 5, 4, 85},
+      {21, 5, 2, 1, 21},
+      {2 * first, 48, 16384, 16384, first},
+      {2 * first, 48, 16385, 16385, 2 * first},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.budget << " " << c.offered);
     NameBatch batch(c.budget);
-    const Names names = sameSizeNames(c.fit + 1, 5);
-    const Names taken = fillBatch(&batch, names);
-    EXPECT_EQ(taken.size(), c.fit) << c.budget;
-    EXPECT_LE(batch.capacity(), c.budget) << c.budget;
-    EXPECT_EQ(batch.bytes(), bytesFor(taken)) << c.budget;
-    EXPECT_EQ(namesOf(batch), taken) << c.budget;
+    Names taken;
+    for (size_t i = 0; i < c.offered; ++i) {
+      const std::string name = std::string(c.size - 5, 'n') + std::to_string(10000 + i);
+      if (!batch.add(name, false)) break;
+      taken.push_back(name);
+    }
+    EXPECT_EQ(taken.size(), c.taken);
+    EXPECT_EQ(batch.capacity(), c.capacity);
+    EXPECT_EQ(batch.bytes(), bytesFor(taken));
+    EXPECT_EQ(namesOf(batch), taken);
+    batch.clear();  // the block kept, as empty as new
+    EXPECT_TRUE(batch.add(taken.back(), false));
+    EXPECT_EQ(batch.bytes(), bytesFor({taken.back()}));
+    EXPECT_EQ(batch.capacity(), c.capacity);
   }
-}
-
-TEST(NameBatchTest, TakesItsFirstBlockWholeBeforeGrowingToTheBudget) {
-  // 48-byte names take 64 bytes with their references: 16384 fill the first block to the byte.
-  NameBatch batch(2 * NameBatch::kFirstBlock);
-  const Names names = sameSizeNames(16385, 48);
-  for (size_t i = 0; i < 16384; ++i) batch.add(names[i], false);
-  EXPECT_EQ(batch.capacity(), NameBatch::kFirstBlock);
-  batch.add(names[16384], false);
-  EXPECT_EQ(batch.capacity(), 2 * NameBatch::kFirstBlock);
-  EXPECT_EQ(namesOf(batch), names);
 }
 
 TEST(NameBatchTest, GrowsPastTheBudgetOnlyForANameThatMustBeAdded) {
@@ -83,75 +68,36 @@ TEST(NameBatchTest, GrowsPastTheBudgetOnlyForANameThatMustBeAdded) {
   EXPECT_EQ(batch.capacity(), batch.bytes());
 }
 
-TEST(NameBatchTest, SortsInNameOrder) {
-  NameBatch batch(1000);
-  for (const char* name : {"b.jpg", "A.jpg", "a.jpg", "B.JPG", "10.jpg", "1.jpg"}) {
-    batch.add(name, false);
-  }
-  batch.sort();
-  EXPECT_EQ(namesOf(batch), (Names{"1.jpg", "10.jpg", "A.jpg", "a.jpg", "B.JPG", "b.jpg"}));
-}
-
-TEST(NameBatchTest, ClearEmptiesTheBatchAndKeepsItsBlock) {
-  NameBatch batch(1000);
-  batch.add("a.jpg", false);
-  const size_t capacity = batch.capacity();
-  batch.clear();
-  EXPECT_EQ(batch.count(), 0u);
-  EXPECT_EQ(batch.bytes(), 0u);
-  EXPECT_EQ(batch.capacity(), capacity);
-  batch.add("b.jpg", false);
-  EXPECT_EQ(namesOf(batch), (Names{"b.jpg"}));
-}
-
-TEST(NameBatchTest, PruneKeepsTheSmallestNamesFillingHalfTheBudget) {
-  // Names added in no order, of different lengths so that a name moved onto another shows.
+TEST(NameBatchTest, PruneKeepsTheSmallestNamesFillingHalfTheBudgetWholeForNamesAddedAfter) {
+  // Names added in no order, of different lengths so that a name moved onto another shows; then
+  // "0" and "11", smaller than all.
+  const Names five = {"ddd", "bbbbb", "eeee", "aaaa", "ccc"};
   struct Case {
-    const char* what;
     size_t budget;
-    Names added;
-    Names kept;
+    Names added, kept;
     std::string cutoff;
   };
   const Case cases[] = {
-      {"half of 120 bytes holds three names of 19 to 21 bytes to the byte",
-       120,
-       {"ddd", "bbbbb", "eeee", "aaaa", "ccc"},
-       {"aaaa", "bbbbb", "ccc"},
-       "ddd"},
-      {"half of 118 bytes holds two of them",
-       118,
-       {"ddd", "bbbbb", "eeee", "aaaa", "ccc"},
-       {"aaaa", "bbbbb"},
-       "ccc"},
-      {"the first is kept, though longer than half the budget",
-       40,
-       {"bb", "a_name_longer_than_twenty_bytes", "cc"},
-       {"a_name_longer_than_twenty_bytes"},
-       "bb"},
-      {"the last is left out, though all would fit", 1000, {"c", "a", "b"}, {"a", "b"}, "c"},
+      {120, five, {"aaaa", "bbbbb", "ccc"}, "ddd"},  // half holds 19 to 21 bytes each to the byte
+      {118, five, {"aaaa", "bbbbb"}, "ccc"},
+      {40, {"bb", "aaaaa", "cc"}, {"aaaaa"}, "bb"},  // the first, though more than half the budget
+      {1000, {"c", "a", "b"}, {"a", "b"}, "c"},      // never the last, though all would fit
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.budget);
     NameBatch batch(c.budget);
     for (const std::string& name : c.added) batch.add(name, true);
     std::string cutoff;
     batch.prune(&cutoff);
+    EXPECT_EQ(cutoff, c.cutoff);
+    EXPECT_EQ(batch.bytes(), bytesFor(c.kept));
+    batch.add("0", true);
+    batch.add("11", true);
     batch.sort();
-    EXPECT_EQ(namesOf(batch), c.kept) << c.what;
-    EXPECT_EQ(cutoff, c.cutoff) << c.what;
-    EXPECT_EQ(batch.bytes(), bytesFor(c.kept)) << c.what;
+    Names expected = {"0", "11"};
+    expected.insert(expected.end(), c.kept.begin(), c.kept.end());
+    EXPECT_EQ(namesOf(batch), expected);
   }
-}
-
-TEST(NameBatchTest, NamesAddedAfterAPruneLeaveTheKeptOnesWhole) {
-  NameBatch batch(120);
-  for (const char* name : {"ddd", "bbbbb", "eeee", "aaaa", "ccc"}) batch.add(name, true);
-  std::string cutoff;
-  batch.prune(&cutoff);
-  batch.add("0", false);
-  batch.add("11", false);
-  batch.sort();
-  EXPECT_EQ(namesOf(batch), (Names{"0", "11", "aaaa", "bbbbb", "ccc"}));
 }
 
 }  // namespace mkani

@@ -5,13 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <iterator>
+#include <functional>
 #include <new>
 #include <random>
+#include <regex>
 
 #include "test/test_util.h"
 
-// Memory taken while `counting`, counted for the tests below.
+// Memory taken while `counting`, counted for the test of the search's memory.
 namespace {
 bool counting = false;
 long allocations = 0;
@@ -37,47 +38,30 @@ namespace mkani {
 
 using Names = std::vector<std::string>;
 
-// What a search yields, how it ended ("" after the last name, else the reason it failed), and
-// what it says of the listing once done.
-struct Listing {
+// Returns the names that `search` yields for "*.jpg", and sets *end to "" after the last one, else
+// to the reason it failed. Closes the search.
+Names yieldAll(PictureSearch* search, std::string* end) {
   Names names;
-  std::string end;
-  int passes = 0;
-  size_t runs = 0;
-  uint64_t matches = 0;
-  uint64_t matchBytes = 0;
-  Names unwritable;
-  size_t unwritableCount = 0;
-};
-
-Listing searchAll(DirectorySource* dir, RunStore* runs, size_t budget) {
-  PictureSearch search(dir, runs, budget);
   PictureEntry entry;
-  Listing listing;
-  SearchStatus status = search.first("*.jpg", &entry, &listing.end);
-  for (; status == SearchStatus::kEntry; status = search.next(&entry, &listing.end)) {
-    listing.names.emplace_back(entry.name);
+  SearchStatus status = search->first("*.jpg", &entry, end);
+  for (; status == SearchStatus::kEntry; status = search->next(&entry, end)) {
+    names.emplace_back(entry.name);
   }
-  EXPECT_EQ(status == SearchStatus::kFailed, !listing.end.empty());
-  listing.passes = search.passes();
-  listing.runs = search.runs();
-  listing.matches = search.matches();
-  listing.matchBytes = search.matchBytes();
-  listing.unwritable = search.unwritable();
-  listing.unwritableCount = search.unwritableCount();
-  search.close();
-  return listing;
+  EXPECT_EQ(status == SearchStatus::kFailed, !end->empty());
+  search->close();
+  return names;
 }
 
-// Returns whether `name` is a picture that the search yields.
+// Returns whether the search yields `name`: it ends in ".jpg" in any letter case, and the script
+// could open it.
 bool isPicture(const std::string& name) {
-  return name[0] != '?' && Wildcard("*.jpg").matches(name);
+  static const std::regex picture(R"((?!\?).*\.jpg)", std::regex::icase);
+  return std::regex_match(name, picture);
 }
 
 // The pictures among `names` in name order, each once.
 Names pictures(Names names) {
-  const auto none = [](const std::string& name) { return !isPicture(name); };
-  names.erase(std::remove_if(names.begin(), names.end(), none), names.end());
+  names.erase(std::remove_if(names.begin(), names.end(), std::not_fn(isPicture)), names.end());
   std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return compareNames(a, b) < 0; });
   names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
@@ -99,99 +83,54 @@ Names manyNames(size_t count) {
   return names;
 }
 
-// The folder of the tests over budgets, and what its pictures take: each listed one, twins too,
-// and the bytes of their names, which a batch holds with a reference each.
-const Names kFolder = manyNames(600);
-
-uint64_t folderMatches() {
-  return std::count_if(kFolder.begin(), kFolder.end(), isPicture);
-}
-
-uint64_t folderMatchBytes() {
-  uint64_t bytes = 0;
-  for (const std::string& name : kFolder) {
-    if (isPicture(name)) bytes += name.size();
-  }
-  return bytes;
-}
-
-// A budget that holds the folder's pictures to the byte.
-size_t folderBudget() {
-  return folderMatchBytes() + folderMatches() * sizeof(NameRef);
-}
-
-// The budgets smaller than the folder: a name at a time, a few names, and batches.
-const size_t kSmallBudgets[] = {1, 60, 500, 5000};
-
-// The stores: one that works, one that fails once runs were set aside, and one that fails at its
-// first write, as one that cannot be made does.
-const int kWorks = -1;
-const int kFailAppendAt[] = {kWorks, 6, 0};
-
 TEST(PictureSearchTest, AnyBudgetAndStoreGiveEveryPictureOnceInOrderAndCountThemAll) {
-  std::vector<size_t> budgets(std::begin(kSmallBudgets), std::end(kSmallBudgets));
-  budgets.push_back(folderBudget());
-  for (int failAppendAt : kFailAppendAt) {
-    for (size_t budget : budgets) {
-      FakeDirectory dir(kFolder);
-      FakeRunStore runs;
-      runs.failAppendAt = failAppendAt;
-      const Listing listing = searchAll(&dir, &runs, budget);
+  const Names folder = manyNames(600);
+  // Each picture listed, twins too, and the bytes of their names; a batch holds each name with a
+  // reference.
+  uint64_t matches = 0;
+  uint64_t matchBytes = 0;
+  for (const std::string& name : folder) {
+    if (!isPicture(name)) continue;
+    ++matches;
+    matchBytes += name.size();
+  }
+  const size_t fits = matchBytes + matches * sizeof(NameRef);  // to the byte
+  // A store that works, one that fails once runs were set aside, and one that fails at its first
+  // write, as one that cannot be made does; budgets of a name at a time, a few names, batches.
+  for (int failAppendAt : {-1, 6, 0}) {
+    for (size_t budget : {size_t{1}, size_t{60}, size_t{500}, size_t{5000}, fits}) {
       SCOPED_TRACE(testing::Message()
                    << "budget " << budget << ", append fails at " << failAppendAt);
-      EXPECT_EQ(listing.names, pictures(kFolder));
-      EXPECT_EQ(listing.end, "");
-      EXPECT_EQ(listing.matches, folderMatches());
-      EXPECT_EQ(listing.matchBytes, folderMatchBytes());
-      EXPECT_EQ(listing.unwritable, Names{"?.jpg"});
-      EXPECT_EQ(listing.unwritableCount, 1u);
-      EXPECT_EQ(runs.bytes, "");  // removed by close
+      FakeDirectory dir(folder);
+      FakeRunStore runs;
+      runs.failAppendAt = failAppendAt;
+      PictureSearch search(&dir, &runs, budget);
+      std::string end;
+      EXPECT_EQ(yieldAll(&search, &end), pictures(folder));
+      EXPECT_EQ(end, "");
+      EXPECT_EQ(search.matches(), matches);
+      EXPECT_EQ(search.matchBytes(), matchBytes);
+      EXPECT_EQ(search.unwritable(), Names{"?.jpg"});
+      EXPECT_EQ(search.unwritableCount(), 1u);
       EXPECT_FALSE(dir.isOpen);
-    }
-  }
-}
-
-TEST(PictureSearchTest, AFolderThatFitsTheBudgetToTheByteIsListedOnceAndSetsNothingAside) {
-  for (int failAppendAt : kFailAppendAt) {
-    FakeDirectory dir(kFolder);
-    FakeRunStore runs;
-    runs.failAppendAt = failAppendAt;
-    const Listing listing = searchAll(&dir, &runs, folderBudget());
-    EXPECT_EQ(listing.passes, 1) << failAppendAt;
-    EXPECT_EQ(listing.runs, 0u) << failAppendAt;
-    EXPECT_EQ(runs.appends, 0) << failAppendAt;
-  }
-}
-
-TEST(PictureSearchTest, AFolderLargerThanTheBudgetIsListedOnceInRuns) {
-  for (size_t budget : kSmallBudgets) {
-    FakeDirectory dir(kFolder);
-    FakeRunStore runs;
-    const Listing listing = searchAll(&dir, &runs, budget);
-    EXPECT_EQ(listing.passes, 1) << budget;
-    EXPECT_GT(listing.runs, 1u) << budget;
-    EXPECT_EQ(runs.removes, 1) << budget;  // by close
-  }
-}
-
-TEST(PictureSearchTest, WhereRunsCannotBeSetAsideTheFolderIsListedAgainForEachBatch) {
-  for (int failAppendAt : {6, 0}) {
-    for (size_t budget : kSmallBudgets) {
-      FakeDirectory dir(kFolder);
-      FakeRunStore runs;
-      runs.failAppendAt = failAppendAt;
-      const Listing listing = searchAll(&dir, &runs, budget);
-      SCOPED_TRACE(testing::Message()
-                   << "budget " << budget << ", append fails at " << failAppendAt);
-      EXPECT_GT(listing.passes, 2);
-      EXPECT_EQ(listing.runs, 0u);
-      EXPECT_EQ(runs.removes, 2);  // when the append failed, and by close
-      // Past the pass that failed, each batch holds between half the budget and the budget, where
-      // that is more than a name or two.
-      if (budget >= 500) {
-        const size_t batches = listing.passes - 1;
-        EXPECT_GE(batches * budget, folderBudget());
-        EXPECT_LE(batches * budget, 2 * (folderBudget() + budget));
+      if (budget == fits) {  // listed once, nothing set aside
+        EXPECT_EQ(search.passes(), 1);
+        EXPECT_EQ(search.runs(), 0u);
+      } else if (failAppendAt == -1) {  // listed once in runs, removed by close
+        EXPECT_EQ(search.passes(), 1);
+        EXPECT_GT(search.runs(), 1u);
+        EXPECT_EQ(runs.removes, 1);
+      } else {  // listed again for each batch
+        EXPECT_GT(search.passes(), 2);
+        EXPECT_EQ(search.runs(), 0u);
+        EXPECT_EQ(runs.removes, 2);  // when the append failed, and by close
+        // Past the pass that failed, each batch holds between half the budget and the budget,
+        // where that is more than a name or two.
+        const size_t batches = search.passes() - 1;
+        if (budget >= 500) {
+          EXPECT_GE(batches * budget, fits);
+          EXPECT_LE(batches * budget, 2 * (fits + budget));
+        }
       }
     }
   }
@@ -201,9 +140,10 @@ TEST(PictureSearchTest, AFullBatchIsSplitAndANameLongerThanHalfTheBudgetGoesPast
   // The long name comes to a full batch: all but its last name fitting half the budget are kept,
   // and the name, below the cutoff, goes into it past the budget; a second pass lists the rest.
   FakeDirectory dir({"a.jpg", "b.jpg", "c.jpg", "b" + std::string(40, 'n') + ".jpg"});
-  const Listing listing = searchAll(&dir, nullptr, 84);
-  EXPECT_EQ(listing.names, pictures(dir.names));
-  EXPECT_EQ(listing.passes, 2);
+  PictureSearch search(&dir, nullptr, 84);
+  std::string end;
+  EXPECT_EQ(yieldAll(&search, &end), pictures(dir.names));
+  EXPECT_EQ(search.passes(), 2);
 }
 
 TEST(PictureSearchTest, OnDiskRunsGoInAScratchFileThatNoListingShowsAndThatGoesWithTheSearch) {
@@ -211,51 +151,54 @@ TEST(PictureSearchTest, OnDiskRunsGoInAScratchFileThatNoListingShowsAndThatGoesW
   for (const char* name : {"b.jpg", "A.JPG", "c.jpg", "d.txt"}) writeFile(name);
   DiskDirectorySource folder;
   DiskRunStore disk;
+  PictureSearch search(&folder, &disk, 30);
   errno = EINTR;  // left by an earlier call: no failure of the listing
-  const Listing listing = searchAll(&folder, &disk, 30);
-  EXPECT_EQ(listing.names, (Names{"A.JPG", "b.jpg", "c.jpg"}));
-  EXPECT_GT(listing.runs, 0u);
+  std::string end;
+  EXPECT_EQ(yieldAll(&search, &end), (Names{"A.JPG", "b.jpg", "c.jpg"}));
+  EXPECT_EQ(end, "");
+  EXPECT_GT(search.runs(), 0u);
   EXPECT_EQ(entryCount(), 4);
 }
 
 TEST(PictureSearchTest, AFailureYieldsTheNamesReadBeforeItInOrderThenTheReason) {
-  // Where the listing or the store fails, in the first pass, a later one, or while runs are
-  // read back. Passes and reads count from 0; -1 fails none, and a store read of -1 means no
-  // store.
+  // Where the listing or the store fails, in the first pass, a later one, or while runs are read
+  // back at the start of the merge or later. Passes and reads count from 0, -1 failing none; a
+  // store read of -1 means no store.
   const std::string listing = "cannot read the current directory: ";
   const std::string readBack = "cannot read back the names set aside: ";
   struct Fault {
-    int openFailsAtPass;
-    int readFailsAtPass;
+    int openFailsAtPass, readFailsAtPass, storeReadFailsAt;
     bool closeFails;
-    int storeReadFailsAt;
     std::string error;
     bool yieldsNone;
   };
   const Fault faults[] = {
-      {0, -1, false, -1, listing + "Permission denied", true},
-      {-1, -1, true, -1, listing + "Bad file descriptor", false},
-      {-1, 2, false, -1, listing + "Input/output error", false},
-      {-1, -1, false, 60, readBack + "No space left on device", false},
-      {-1, -1, false, 1, readBack + "No space left on device", true},
+      {0, -1, -1, false, listing + "Permission denied", true},
+      {-1, -1, -1, true, listing + "Bad file descriptor", false},
+      {-1, 2, -1, false, listing + "Input/output error", false},
+      {-1, -1, 60, false, readBack + "No space left on device", false},
+      {-1, -1, 1, false, readBack + "No space left on device", true},
   };
   for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.error);
     FakeDirectory dir(manyNames(2000));  // runs longer than their read buffers
     dir.failOpenAtPass = fault.openFailsAtPass;
     dir.failReadAtPass = fault.readFailsAtPass;
     dir.failClose = fault.closeFails;
     FakeRunStore runs;
     runs.failReadAt = fault.storeReadFailsAt;
-    const bool hasStore = fault.storeReadFailsAt >= 0;
-    const Listing got = searchAll(&dir, hasStore ? &runs : nullptr, 3000);
-    EXPECT_EQ(got.end, fault.error);
-    EXPECT_EQ(got.names.empty(), fault.yieldsNone) << fault.error;
-    EXPECT_EQ(got.names, pictures(got.names)) << fault.error;
+    PictureSearch search(&dir, fault.storeReadFailsAt >= 0 ? &runs : nullptr, 3000);
+    std::string end;
+    const Names got = yieldAll(&search, &end);
+    EXPECT_EQ(end, fault.error);
+    EXPECT_EQ(got.empty(), fault.yieldsNone);
+    EXPECT_EQ(got, pictures(got));
   }
 }
 
 // Lists its names in every pass, taking no memory.
-struct QuietDirectory : DirectorySource {
+struct QuietDirectory : FakeDirectory {
+  using FakeDirectory::FakeDirectory;
   bool open(const char* /*pattern*/, std::string* /*err*/) override {
     read_ = 0;
     return true;
@@ -266,60 +209,32 @@ struct QuietDirectory : DirectorySource {
     return kName;
   }
   bool close(std::string* /*err*/) override { return true; }
-  Names names;
-  size_t read_ = 0;
 };
 
-// Returns the memory a search over `names` takes once its first name is yielded.
-long allocationsAfterFirst(const Names& names, RunStore* runs, size_t budget) {
-  QuietDirectory dir;
-  dir.names = names;
-  PictureSearch search(&dir, runs, budget);
-  PictureEntry entry;
-  std::string err;
-  SearchStatus status = search.first("*.jpg", &entry, &err);
-  allocations = 0;
-  counting = true;
-  size_t yielded = 0;
-  while (status == SearchStatus::kEntry) {
-    ++yielded;
-    status = search.next(&entry, &err);
-  }
-  counting = false;
-  EXPECT_EQ(yielded, names.size());
-  return allocations;
-}
-
-// Once the script may be open, the search takes no more memory: the merge of runs, with names
-// longer than a run's smallest read buffer, and the passes of a listing read again.
+// Once the script may be open, the search takes no more memory: neither the merge of runs, with
+// names longer than a run's smallest read buffer, nor the passes of a listing read again, where
+// long names, then short ones, make later batches hold more names than the first.
 TEST(PictureSearchTest, TakesNoMemoryOnceTheFirstNameIsYielded) {
-  // Long names, then short ones: later batches hold more names than the first.
-  Names longNames, mixed;
-  for (int k = 0; k < 300; ++k) {
-    longNames.push_back(std::string(100, 'n') + std::to_string(1000 + k) + ".jpg");
-    mixed.push_back((k < 100 ? "a" + std::string(40, 'x') : "p") + std::to_string(1000 + k) +
-                    ".jpg");
+  Names names;
+  for (int k = 1000; k < 1300; ++k) {
+    names.push_back((k < 1100 ? std::string(100, 'a') : "p") + std::to_string(k) + ".jpg");
   }
   FakeRunStore runs;
-  EXPECT_EQ(allocationsAfterFirst(longNames, &runs, 4000), 0);
-  EXPECT_GT(runs.appends, 1);
-  EXPECT_EQ(allocationsAfterFirst(mixed, nullptr, 1000), 0);
-}
-
-// A store of runs whose file lost its last bytes.
-struct TruncatedStore : FakeRunStore {
-  bool read(uint64_t at, char* data, size_t size, size_t* got, std::string* err) override {
-    const uint64_t end = bytes.size() - 3;
-    return FakeRunStore::read(at, data, at < end ? std::min<uint64_t>(size, end - at) : 0, got,
-                              err);
+  for (RunStore* store : std::initializer_list<RunStore*>{&runs, nullptr}) {
+    QuietDirectory dir(names);
+    PictureSearch search(&dir, store, 1000);
+    PictureEntry entry;
+    std::string err;
+    SearchStatus status = search.first("*.jpg", &entry, &err);
+    allocations = 0;
+    counting = true;
+    size_t yielded = 0;
+    for (; status == SearchStatus::kEntry; status = search.next(&entry, &err)) ++yielded;
+    counting = false;
+    EXPECT_EQ(allocations, 0) << store;
+    EXPECT_EQ(yielded, names.size()) << store;
   }
-};
-
-TEST(PictureSearchTest, AStoreOfRunsThatEndsEarlyIsAFailure) {
-  FakeDirectory dir(kFolder);
-  TruncatedStore runs;
-  const Listing got = searchAll(&dir, &runs, 3000);
-  EXPECT_EQ(got.end, "cannot read back the names set aside: the file ends early");
+  EXPECT_GT(runs.appends, 1);
 }
 
 }  // namespace mkani
