@@ -171,7 +171,8 @@ TEST(RunTest, MkaniAnswersAHelpOrVersionAskAloneAndIgnoresAnyOtherCommandLine) {
   // The command line, then how what mkani ends in ("STATUS|OUT|ERR") begins and ends.
   const struct {
     const char* words;
-    std::string first, last;
+    std::string first;
+    std::string last;
   } asks[] = {
       {"--help", "0|Usage: mkani" + end, kMoreHelp + end + "|"},
       {"-h", "0|Usage: mkani" + end, kMoreHelp + end + "|"},

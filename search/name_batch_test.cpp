@@ -29,7 +29,11 @@ TEST(NameBatchTest, FillsItsFirstBlockThenItsBudgetToTheByteAndTakesNoMore) {
   // first block.
   const size_t first = NameBatch::kFirstBlock;
   struct Case {
-    size_t budget, size, offered, taken, capacity;
+    size_t budget;
+    size_t size;
+    size_t offered;
+    size_t taken;
+    size_t capacity;
   };
   const Case cases[] = {
       {84, 5, 5, 4, 84},
@@ -74,7 +78,8 @@ TEST(NameBatchTest, PruneKeepsTheSmallestNamesFillingHalfTheBudgetWholeForNamesA
   const Names five = {"ddd", "bbbbb", "eeee", "aaaa", "ccc"};
   struct Case {
     size_t budget;
-    Names added, kept;
+    Names added;
+    Names kept;
     std::string cutoff;
   };
   const Case cases[] = {

@@ -167,7 +167,9 @@ TEST(PictureSearchTest, AFailureYieldsTheNamesReadBeforeItInOrderThenTheReason) 
   const std::string listing = "cannot read the current directory: ";
   const std::string readBack = "cannot read back the names set aside: ";
   struct Fault {
-    int openFailsAtPass, readFailsAtPass, storeReadFailsAt;
+    int openFailsAtPass;
+    int readFailsAtPass;
+    int storeReadFailsAt;
     bool closeFails;
     std::string error;
     bool yieldsNone;
