@@ -7,20 +7,27 @@
 
 namespace mkani {
 
-// Returns true when SIGTERM is blocked in this thread.
-bool termHeld() {
+// Returns true when `signal` is blocked in this thread.
+bool held(int signal) {
   sigset_t set;
   sigprocmask(SIG_BLOCK, nullptr, &set);
-  return sigismember(&set, SIGTERM) == 1;
+  return sigismember(&set, signal) == 1;
 }
 
-TEST(StopsPosixTest, HoldsNestAndTheLastReleaseLetsStopsThrough) {
+// Returns true when SIGTERM is held back in this thread.
+bool termHeld() {
+  return held(SIGTERM);
+}
+
+TEST(StopsPosixTest, HoldsNestAndHoldTheStopsAloneTillTheLastRelease) {
   holdStops();
   holdStops();
   releaseStops();
-  EXPECT_TRUE(termHeld()) << "one hold is left";
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) EXPECT_TRUE(held(stop)) << stop;
+  EXPECT_FALSE(held(SIGUSR1));
+  EXPECT_FALSE(held(SIGCHLD));
   releaseStops();
-  EXPECT_FALSE(termHeld());
+  EXPECT_FALSE(held(SIGTERM));
 }
 
 }  // namespace mkani
