@@ -316,18 +316,23 @@ TEST(OutputFilePosixTest, WhatTheOldScriptsAttributesHoldStaysOrTheRewriteGoesIn
   }
 }
 
-TEST(OutputFilePosixTest, WithoutStatxAFolderOnAFileSystemWithoutFlagsIsReplacedWhole) {
+TEST(OutputFilePosixTest, OnAFatCardAScriptIsReplacedWholeAndATemporaryScratchFileGoesAtOnce) {
   ScopedTempDir dir;
   if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a FAT image through FUSE";
   if (std::system("exec >/dev/null 2>&1; mkfs.vfat -F 32 -C card 40000 && mkdir d && fusefat -o "
                   "rw+ card d"))
     GTEST_SKIP() << "mkfs.vfat or fusefat is not here, or FUSE cannot mount";
-  fs::current_path("d");  // where asking for the folder's flags is answered ENOTTY
+  fs::current_path("d");  // where no file is unnamed, and asking for the folder's flags is ENOTTY
   writeFile("main.ani", "old");
   {
-    FaultyFile file({{Step::kFolderFlags, ENOSYS}});
+    FaultyFile file({{Step::kFolderFlags, ENOSYS}});  // no statx
     EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
     EXPECT_FALSE(file.inPlace());
+    std::string err;
+    ScratchFile temporary;
+    EXPECT_TRUE(createScratchFile(true, &temporary, &err)) << err;
+    EXPECT_EQ(temporary.name, "");
+    EXPECT_NE(fcntl(static_cast<int>(temporary.handle), F_GETFD), -1) << "it is not open";
   }
   fs::current_path("..");
   std::system("fusermount -u d");

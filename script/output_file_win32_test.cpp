@@ -84,51 +84,36 @@ TEST(OutputFileWin32Test, WhenReplaceFileWFailsHalfWayTheNewScriptIsMovedInElseK
   }
 }
 
-TEST(OutputFileWin32Test, OnlyLinksAndJunctionsStandForAnotherFile) {
-  // A reparse tag, and whether a script is refused for it.
-  const std::pair<unsigned long, bool> tags[] = {
-      {0xA000000C, true},   // IO_REPARSE_TAG_SYMLINK
-      {0xA0000003, true},   // IO_REPARSE_TAG_MOUNT_POINT, a junction
-      {0x9000001A, false},  // IO_REPARSE_TAG_CLOUD_6, a OneDrive placeholder
-      {0x80000013, false},  // IO_REPARSE_TAG_DEDUP
-      {0x80000017, false},  // IO_REPARSE_TAG_WOF, a compressed file
+TEST(OutputFileWin32Test, AnOldScriptIsRefusedReplacedWholeOrRewrittenInPlaceAsItStands) {
+  const std::string link = "cannot write main.ani: it is a symbolic link";
+  // What the old file is found to be (a reparse tag), or why it cannot be opened to be replaced
+  // and how many times; the error, and whether it is then rewritten in place.
+  const std::tuple<Step, int, int, std::string, bool> cases[] = {
+      {Step::kReparseTag, 0xA000000C, 1, link, false},  // IO_REPARSE_TAG_SYMLINK
+      {Step::kReparseTag, 0xA0000003, 1, link, false},  // IO_REPARSE_TAG_MOUNT_POINT, a junction
+      {Step::kReparseTag, 0x9000001A, 1, "", false},    // IO_REPARSE_TAG_CLOUD_6, from OneDrive
+      {Step::kReparseTag, 0x80000013, 1, "", false},    // IO_REPARSE_TAG_DEDUP
+      {Step::kReparseTag, 0x80000017, 1, "", false},    // IO_REPARSE_TAG_WOF, a compressed file
+      {Step::kOpenOld, ERROR_SHARING_VIOLATION, 3, "", false},  // held for a moment
+      {Step::kOpenOld, ERROR_ACCESS_DENIED, 1000, "", true},    // "Write" granted, not "Modify"
   };
-  for (const auto& [tag, refused] : tags) EXPECT_EQ(namesAnotherFile(tag), refused) << tag;
-}
-
-TEST(OutputFileWin32Test, AScriptOneDriveSyncedIsReplacedAndALinkIsRefused) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  FaultyFile synced({{Step::kReparseTag, 0x9000001A}});
-  EXPECT_EQ(writeScript({"a.jpg"}, &synced), "");
-  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
-  FaultyFile linked({{Step::kReparseTag, 0xA000000C}});
-  EXPECT_EQ(writeScript({"b.jpg"}, &linked), "cannot write main.ani: it is a symbolic link");
-  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
-}
-
-TEST(OutputFileWin32Test, AScriptHeldForAMomentIsReplacedWholeAndOneThatMayNotBeDeletedInPlace) {
-  // Why the old file cannot be opened to be replaced, how many times, and whether it is then
-  // rewritten in place.
-  const std::tuple<int, int, bool> cases[] = {
-      {ERROR_SHARING_VIOLATION, 3, false},
-      {ERROR_ACCESS_DENIED, 1000, true},  // a share granting "Write" without "Modify"
-  };
-  for (const auto& [error, times, inPlace] : cases) {
+  for (const auto& [step, error, times, reason, inPlace] : cases) {
     ScopedTempDir dir;
     writeFile("main.ani", "old");
-    struct Held : FaultyFile {
-      int fault(Step step) override {
-        if (step == Step::kOpenOld && opens++ < times) return error;
-        return FaultyFile::fault(step);
+    struct Refusing : FaultyFile {
+      int fault(Step at) override {
+        if (at == step && calls++ < times) return error;
+        return FaultyFile::fault(at);
       }
-      int error, times, opens = 0;
+      Step step;
+      int error, times, calls = 0;
     } file;
+    file.step = step;
     file.error = error;
     file.times = times;
-    EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+    EXPECT_EQ(writeScript({"a.jpg"}, &file), reason) << error;
     EXPECT_EQ(file.inPlace(), inPlace) << error;
-    EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"})) << error;
+    EXPECT_EQ(readFile("main.ani"), reason.empty() ? expectedScript({"a.jpg"}) : "old") << error;
   }
 }
 
@@ -183,14 +168,6 @@ TEST(OutputFileWin32Test, AFirstScriptThatCannotBeMadeRoomForIsRemoved) {
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
-// The size that an allocation was asked for, and what the allocation gives back.
-uint64_t allocated = 0;
-unsigned long allocation = 0;
-unsigned long fakeAllocate(intptr_t /*handle*/, uint64_t size) {
-  allocated = size;
-  return allocation;
-}
-
 TEST(OutputFileWin32Test, RoomIsMadeByAllocatingItWhereTheSystemCanElseFromTheFreeSpace) {
   ScopedTempDir dir;
   writeFile("main.ani", "old");
@@ -198,6 +175,13 @@ TEST(OutputFileWin32Test, RoomIsMadeByAllocatingItWhereTheSystemCanElseFromTheFr
       CreateFileA("main.ani", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   const intptr_t handle = reinterpret_cast<intptr_t>(file);
   const uint64_t huge = uint64_t{1} << 62;
+  // The size that an allocation was asked for, and what the allocation gives back.
+  static uint64_t allocated = 0;
+  static unsigned long allocation = 0;
+  const Allocate fakeAllocate = [](intptr_t, uint64_t size) {
+    allocated = size;
+    return allocation;
+  };
   // What the allocation gives back, the size asked for, the room made, and the size that the
   // allocation is asked for: none below what the file holds already, which it would cut.
   const std::tuple<unsigned long, uint64_t, unsigned long, uint64_t> cases[] = {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "test/test_util.h"
 #include "util/scratch_file.h"
@@ -25,23 +24,6 @@ TEST(ScratchFilePosixTest, OneMovedIsOwnedByItsNewHolderAloneAndOneNeverOpenedCl
   EXPECT_EQ(readFile(name), "");  // still there, now the second's
   second = ScratchFile();
   EXPECT_EQ(readFile(name), "<missing>");
-}
-
-TEST(ScratchFilePosixTest, ATemporaryOneWhereNoFileCanBeUnnamedLosesItsNameAtOnce) {
-  ScopedTempDir dir;
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a FAT image through FUSE";
-  if (std::system("exec >/dev/null 2>&1; mkfs.vfat -C f 256 && mkdir d && fusefat -o rw+ f d"))
-    GTEST_SKIP() << "mkfs.vfat or fusefat is not here, or FUSE cannot mount";
-  fs::current_path("d");
-  {
-    std::string err;
-    ScratchFile file;
-    EXPECT_TRUE(createScratchFile(true, &file, &err)) << err;
-    EXPECT_EQ(file.name, "");
-    EXPECT_NE(fcntl(static_cast<int>(file.handle), F_GETFD), -1) << "it is not open";
-  }
-  fs::current_path("..");
-  std::system("fusermount -u d");
 }
 
 TEST(ScratchFilePosixTest, OneNamedTakesTheFirstHiddenNameOfTheProcessThatIsFreeElseFails) {
