@@ -200,48 +200,42 @@ TEST(OutputFilePosixTest, ARewriteInPlaceGivenUpHalfWayIsPutBackAndAFirstScriptR
   }
 }
 
-TEST(OutputFilePosixTest, AFailedRunLeavesAScriptThatAnotherMadeMeanwhile) {
-  ScopedTempDir dir;
-  struct Replacing : FaultyFile {
-    using FaultyFile::FaultyFile;
-    int fault(Step step) override {
-      if (step == Step::kRoom) {  // another program puts its own main.ani there
-        std::remove("main.ani");
-        writeFile("main.ani", "theirs");
-      }
-      return FaultyFile::fault(step);
-    }
-  } file({{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}});
-  writeScript({"a.jpg"}, &file);
-  EXPECT_EQ(readFile("main.ani"), "theirs");
-}
-
-TEST(OutputFilePosixTest, AFirstScriptPastTheFileSizeLimitIsNeverCreatedAndOneAtItIsWritten) {
+TEST(OutputFilePosixTest, AFirstScriptPastTheFileSizeLimitIsNeverMadeAndOneThatFailsIsRemoved) {
   signal(SIGXFSZ, SIG_IGN);  // as mkani has it
   struct rlimit was;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
   const std::string fresh = expectedScript({"a.jpg"});
-  const std::pair<rlim_t, std::string> cases[] = {
-      {fresh.size() - 1, "cannot write main.ani: File too large"},
-      {fresh.size(), ""},
+  // The file size limit, whether making room fails once another program has put its own
+  // main.ani there, why main.ani cannot be written and what it holds then.
+  const std::tuple<rlim_t, bool, std::string, std::string> cases[] = {
+      {fresh.size() - 1, false, "cannot write main.ani: File too large", "<missing>"},
+      {fresh.size(), false, "", fresh},
+      {was.rlim_cur, true, "cannot write main.ani: No space left on device", "theirs"},
   };
-  for (const auto& [limit, reason] : cases) {
+  for (const auto& [limit, replaced, reason, left] : cases) {
     ScopedTempDir dir;
-    struct Watching : FaultyFile {
+    const struct timespec never[2] = {{0, 0}, {0, 0}};
+    utimensat(AT_FDCWD, ".", never, 0);  // so that any entry made or removed shows
+    struct Replacing : FaultyFile {
       using FaultyFile::FaultyFile;
       int fault(Step step) override {
-        if (step == Step::kRoom) created = readFile("main.ani") != "<missing>";
-        return FaultyFile::fault(step);
+        if (step != Step::kRoom || !replaced) return FaultyFile::fault(step);
+        std::remove("main.ani");
+        writeFile("main.ani", "theirs");
+        return ENOSPC;
       }
-      bool created = false;
+      bool replaced;
     } file({{Step::kCreate, EACCES}});
+    file.replaced = replaced;
     const struct rlimit limited = {limit, was.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     const std::string err = writeScript({"a.jpg"}, &file);
     setrlimit(RLIMIT_FSIZE, &was);
     EXPECT_EQ(err, reason);
-    EXPECT_EQ(file.created, reason.empty());
-    EXPECT_EQ(readFile("main.ani"), reason.empty() ? fresh : "<missing>");
+    EXPECT_EQ(readFile("main.ani"), left);
+    struct stat folder;
+    ASSERT_EQ(stat(".", &folder), 0);
+    EXPECT_EQ(folder.st_mtime == 0, left == "<missing>") << "a file made, or none";
   }
 }
 
