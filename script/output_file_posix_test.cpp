@@ -21,8 +21,8 @@ namespace mkani {
 
 using Step = DiskOutputFile::Step;
 
-// Returns true when SIGTERM is held back in this thread (util/stops_posix_test.cpp).
-bool termHeld();
+// Returns true when `signal` is held back in this thread (util/stops_posix_test.cpp).
+bool signalHeld(int signal);
 
 // Names for a script past the 64 KiB that a copy in place moves at a time.
 std::vector<std::string> manyNames() {
@@ -148,7 +148,7 @@ TEST(OutputFilePosixTest, EachFaultEndsWithTheNewScriptTheOldOneOrNoneAndSaysWha
     auto file = std::make_unique<CaseFile>(c.faults, c.before, c.renamed);
     const std::string err = writeScript(names, file.get());
     EXPECT_EQ(openFiles(), open) << "left open";
-    EXPECT_FALSE(termHeld());
+    EXPECT_FALSE(signalHeld(SIGTERM));
     const bool inPlace = file->inPlace();
     EXPECT_EQ(file->damaged(), c.way == "damaged");
     file.reset();
@@ -354,7 +354,7 @@ TEST(OutputFilePosixTest, ARewriteInPlaceTouchesTheOldScriptOnlyOnceEveryNameIsR
   for (size_t k = 0; k < names.size(); ++k) ASSERT_TRUE(script.writePicture(names[k], k, &err));
   ASSERT_TRUE(script.finish(names.size(), &err)) << err;
   EXPECT_EQ(readFile("main.ani"), "old");
-  EXPECT_FALSE(termHeld());  // a stop until then leaves the old script
+  EXPECT_FALSE(signalHeld(SIGTERM));  // a stop until then leaves the old script
   EXPECT_TRUE(script.close(&err)) << err;
   EXPECT_EQ(readFile("main.ani"), expectedScript(names));
 }

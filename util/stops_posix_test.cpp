@@ -7,27 +7,22 @@
 
 namespace mkani {
 
-// Returns true when `signal` is blocked in this thread.
-bool held(int signal) {
+// Returns true when `signal` is held back (blocked) in this thread.
+bool signalHeld(int signal) {
   sigset_t set;
   sigprocmask(SIG_BLOCK, nullptr, &set);
   return sigismember(&set, signal) == 1;
-}
-
-// Returns true when SIGTERM is held back in this thread.
-bool termHeld() {
-  return held(SIGTERM);
 }
 
 TEST(StopsPosixTest, HoldsNestAndHoldTheStopsAloneTillTheLastRelease) {
   holdStops();
   holdStops();
   releaseStops();
-  for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) EXPECT_TRUE(held(stop)) << stop;
-  EXPECT_FALSE(held(SIGUSR1));
-  EXPECT_FALSE(held(SIGCHLD));
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) EXPECT_TRUE(signalHeld(stop)) << stop;
+  EXPECT_FALSE(signalHeld(SIGUSR1));
+  EXPECT_FALSE(signalHeld(SIGCHLD));
   releaseStops();
-  EXPECT_FALSE(held(SIGTERM));
+  EXPECT_FALSE(signalHeld(SIGTERM));
 }
 
 }  // namespace mkani
