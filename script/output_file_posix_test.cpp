@@ -1,4 +1,5 @@
-// The script's file on POSIX systems: which way it takes the place of the old one.
+// The script's file on POSIX systems: which way it takes the place of the old one, and what it
+// leaves when a step fails.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -8,116 +9,20 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <memory>
+#include <regex>
 #include <thread>
 
-#include "script/output_file.h"
 #include "test/test_util.h"
-#include "util/platform.h"
-#include "util/scratch_file.h"
-#include "util/stops.h"
 
 namespace mkani {
 
 using Step = DiskOutputFile::Step;
 
-// What main.ani holds once a run has ended: the new script written whole or in place, the old
-// script, or neither.
-std::string wayTaken(const std::string& now, const std::string& fresh, const std::string& old,
-                     const DiskOutputFile& file) {
-  if (now == old) return "old";
-  if (now != fresh) return "neither";
-  return file.inPlace() ? "in place" : "whole";
-}
-
-// Returns `err` up to the beginning of a scratch file's name in it, which changes from run to run.
-std::string upToScratchName(const std::string& err) {
-  const size_t name = err.find(".mkani-");
-  return name == std::string::npos ? err : err.substr(0, name + 7);
-}
-
-TEST(OutputFilePosixTest, StepsDownToInPlaceWhereAWholeReplacementIsRefusedElseKeepsTheOld) {
-  ScopedTempDir dir;
-  const std::vector<std::string> names = {"a.jpg", "b.jpg"};
-  const std::string fresh = expectedScript(names);
-  const std::string old(400, 'o');  // longer than the new one
-  const bool root = geteuid() == 0;
-  const unsigned owner = root ? 65534 : geteuid();
-  const std::string io = "cannot write main.ani: Input/output error";
-  struct Case {
-    std::map<Step, int> faults;
-    std::string way;     // what main.ani holds at the end
-    std::string reason;  // the run's error, up to a scratch file's name
-  };
-  const Case cases[] = {
-      {{}, "whole", ""},
-      {{{Step::kCreate, EACCES}}, "in place", ""},
-      {{{Step::kCreate, ENOSPC}, {Step::kCut, EIO}}, "old", io},  // put back
-      {{{Step::kCreate, EACCES}, {Step::kClose, EPERM}},
-       "in place",
-       "cannot write main.ani: closing it failed after the new script was written whole: "
-       "Operation not permitted"},
-      {{{Step::kCreate, EIO}}, "old", io},
-      {{{Step::kRename, EXDEV}, {Step::kReopen, EIO}}, "old", io},
-      {{{Step::kOwner, EINVAL}}, root ? "in place" : "whole", ""},  // only root gives owners
-      {{{Step::kMode, ENOSYS}}, "in place", ""},
-      {{{Step::kAccessList, EPERM}}, "in place", ""},   // removing an inherited list
-      {{{Step::kAccessList, EACCES}}, "in place", ""},  // setting the old script's own
-      {{{Step::kRename, EXDEV}, {Step::kRemove, EPERM}},
-       "in place",
-       "cannot write main.ani: the new script was written in place, but its scratch file .mkani-"},
-      {{{Step::kWrite, EIO}}, "old", io},
-      {{{Step::kName, EEXIST}}, "old", "cannot write main.ani: File exists"},
-      {{{Step::kClose, EIO}}, "old", io},
-      {{{Step::kCreate, EPERM}, {Step::kWrite, EIO}}, "old", io},
-  };
-  for (const Case& c : cases) {
-    writeFile("main.ani", old);
-    chmod("main.ani", 0640);
-    if (root) chown("main.ani", 65534, 65534);
-    const auto list = c.faults.find(Step::kAccessList);
-    if (list != c.faults.end() && list->second == EACCES) std::system("setfacl -m u:9:r main.ani");
-    FaultyFile file(c.faults);
-    const std::string err = writeScript(names, &file);
-    const std::string label = c.way + ", " + c.reason;
-    EXPECT_EQ(wayTaken(readFile("main.ani"), fresh, old, file), c.way) << label;
-    EXPECT_EQ(upToScratchName(err), c.reason) << label;
-    // Whole, the new script or the old, with its mode and owner; a scratch file left is named.
-    struct stat st;
-    ASSERT_EQ(stat("main.ani", &st), 0) << label;
-    EXPECT_EQ(st.st_mode & 07777, 0640u) << label;
-    EXPECT_EQ(st.st_uid, owner) << label;
-    EXPECT_EQ(entryCount(".mkani-"), c.faults.count(Step::kRemove)) << label;
-    std::system("rm -f .mkani-*");
-  }
-}
-
-TEST(OutputFilePosixTest, NothingIsLeftOpenByAStoreOfRunsOrAFileGivenUpUnwritten) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  const int lowest = dup(0);  // the lowest free descriptor, once closed
-  close(lowest);
-  std::string err;
-  {
-    DiskRunStore runs;
-    ASSERT_TRUE(runs.create(&err)) << err;
-  }
-  FaultyFile({{Step::kCreate, EACCES}}).open("main.ani", 9, &err);
-  EXPECT_EQ(fcntl(lowest, F_GETFD), -1);
-}
-
-TEST(OutputFilePosixTest, AScriptThatWasNotThereIsMadeWholeOrInPlace) {
-  const std::vector<std::string> names = {"a.jpg", "b.jpg"};
-  for (const bool inPlace : {false, true}) {
-    ScopedTempDir dir;
-    FaultyFile first({{inPlace ? Step::kCreate : Step::kRemove, EACCES}});
-    EXPECT_EQ(writeScript(names, &first), "") << inPlace;
-    EXPECT_EQ(readFile("main.ani"), expectedScript(names)) << inPlace;
-    EXPECT_EQ(first.inPlace(), inPlace);
-  }
-}
+// Returns true when `signal` is held back in this thread (util/stops_posix_test.cpp).
+bool signalHeld(int signal);
 
 // Names for a script past the 64 KiB that a copy in place moves at a time.
 std::vector<std::string> manyNames() {
@@ -126,358 +31,312 @@ std::vector<std::string> manyNames() {
   return names;
 }
 
-// Returns the name of the scratch file in the current directory, or "" when there is none.
-std::string scratchName() {
-  for (const auto& entry : fs::directory_iterator(".")) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(".mkani-", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp")
-      return name;
+// Returns how many files this process has open; 0 without /proc.
+long openFiles() {
+  std::error_code none;
+  return std::distance(fs::directory_iterator("/proc/self/fd", none), fs::directory_iterator());
+}
+
+// The name that this run's first scratch file takes with the ending of the old script's copy.
+std::string copyName() {
+  return ".mkani-" + std::to_string(getpid()) + "-0.old";
+}
+
+// What a rename that moves the old file away first may have done to it when it fails: left a
+// copy of it beside the scratch file, removed it, or moved it to the copy's name.
+enum class Renamed { kNothing, kCopied, kRemoved, kMoved };
+
+// The script's file failing where a case says. A fault at a write, or at a read of the scratch
+// file, comes after `before` such calls went through.
+struct CaseFile : FaultyFile {
+  CaseFile(std::map<Step, int> faults, size_t before, Renamed renamed)
+      : FaultyFile(std::move(faults)), renamed(renamed) {
+    writesBeforeFault = before;
   }
-  return "";
-}
-
-// The scratch file's name with the ending that a copy of the old script takes.
-std::string copyName(const std::string& scratch) {
-  return scratch.substr(0, scratch.rfind('.')) + ".old";
-}
-
-// The script's file, whose rename does what a rename that moves the old file away first may do:
-// leave a copy of the old script beside the scratch file, or remove the old file (`loses`) or
-// move it to the copy's name (`moves`) and then fail with `fails`.
-struct CopyingRename : FaultyFile {
-  using FaultyFile::FaultyFile;
   int fault(Step step) override {
-    if (step != Step::kRename) return FaultyFile::fault(step);
-    const std::string copy = copyName(scratchName());
-    if (loses) {
-      std::remove("main.ani");
-    } else if (moves) {
-      std::rename("main.ani", copy.c_str());
-    } else {
-      writeFile(copy, readFile("main.ani"));
-    }
-    return fails;
+    if (step == Step::kReadScratch && reads++ < writesBeforeFault) return 0;
+    if (step == Step::kRename && renamed == Renamed::kCopied)
+      writeFile(copyName(), readFile("main.ani"));
+    if (step == Step::kRename && renamed == Renamed::kRemoved) std::remove("main.ani");
+    if (step == Step::kRename && renamed == Renamed::kMoved)
+      std::rename("main.ani", copyName().c_str());
+    return FaultyFile::fault(step);
   }
-  bool loses = false, moves = false;
-  int fails = 0;
+  Renamed renamed;
+  size_t reads = 0;
 };
 
-TEST(OutputFilePosixTest, ACopyOfTheOldScriptThatTheRenameLeftIsRemoved) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  CopyingRename file;
-  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
-  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
-  EXPECT_EQ(entryCount(".mkani-"), 0);
-}
-
-TEST(OutputFilePosixTest, ACopyOfTheOldScriptThatCannotBeRemovedIsNamed) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  CopyingRename file({{Step::kRemove, EPERM}});
-  const std::string err = writeScript({"a.jpg"}, &file);
-  const std::string said =
-      "cannot write main.ani: the new script is in place, but the old one's "
-      "copy ";
-  ASSERT_EQ(err.substr(0, said.size()), said);
-  const std::string copy = err.substr(said.size(), err.find(' ', said.size()) - said.size());
-  EXPECT_EQ(err.substr(said.size() + copy.size()), " cannot be removed: Operation not permitted");
-  EXPECT_EQ(readFile(copy), "old");
-  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
-}
-
-TEST(OutputFilePosixTest, ARenameThatLosesTheOldScriptNamesTheFilesThatHoldBoth) {
-  for (const bool moved : {false, true}) {
-    ScopedTempDir dir;
-    writeFile("main.ani", "old");
-    CopyingRename file;
-    file.loses = !moved;
-    file.moves = moved;
-    file.fails = EIO;
-    const std::string err = writeScript({"a.jpg"}, &file);
-    const std::string scratch = scratchName();
-    std::string said =
-        "cannot write main.ani: Input/output error; the new script is kept in " + scratch;
-    if (moved) said += " and the old one in " + copyName(scratch);
-    EXPECT_EQ(err, said);
-    EXPECT_EQ(readFile(scratch), expectedScript({"a.jpg"})) << moved;
-    EXPECT_EQ(readFile("main.ani"), "<missing>") << "not made again in place";
-  }
-}
-
-TEST(OutputFilePosixTest, ACopyThatAnEarlierRunLeftUnderThisRunsNameIsNotTakenForTheOldScript) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  const std::string earlier = ".mkani-" + std::to_string(getpid()) + "-0.old";
-  writeFile(earlier, "an earlier run's");
-  CopyingRename file;
-  file.loses = true;
-  file.fails = EIO;
-  const std::string err = writeScript({"a.jpg"}, &file);
-  ASSERT_EQ(scratchName(), ".mkani-" + std::to_string(getpid()) + "-0.tmp") << "another name";
-  EXPECT_EQ(
-      err, "cannot write main.ani: Input/output error; the new script is kept in " + scratchName());
-  EXPECT_EQ(readFile(earlier), "<missing>");
-}
-
-TEST(OutputFilePosixTest, ACopyInPlaceCutShortOverAScriptTooLargeToKeepKeepsTheNewOneNamed) {
-  ScopedTempDir dir;
-  writeFile("main.ani", std::string(DiskOutputFile::kKeptMax + 1, 'o'));
-  FaultyFile cut({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
-  cut.writesBeforeFault = 2;
-  const std::string err = writeScript(manyNames(), &cut);
-  const std::string kept = scratchName();
-  EXPECT_EQ(err,
-            "cannot write main.ani: Input/output error; main.ani is damaged; the new script "
-            "is kept in " +
-                kept);
-  EXPECT_TRUE(cut.damaged());
-  EXPECT_EQ(readFile(kept), expectedScript(manyNames()));
-}
-
-TEST(OutputFilePosixTest, ARewriteInPlaceCutShortPutsTheOldScriptBack) {
-  // Where it fails: a write past the first, the cut after them.
-  for (const Step step : {Step::kWrite, Step::kCut}) {
-    ScopedTempDir dir;
-    writeFile("main.ani", std::string(300000, 'o'));  // longer than the new script, to be cut
-    FaultyFile file({{Step::kCreate, EACCES}, {step, EIO}});
-    file.writesBeforeFault = 1;
-    EXPECT_EQ(writeScript(manyNames(), &file, 4096), "cannot write main.ani: Input/output error");
-    EXPECT_EQ(readFile("main.ani"), std::string(300000, 'o')) << static_cast<int>(step);
-  }
-}
-
-TEST(OutputFilePosixTest, ARewriteInPlaceOfAScriptWrittenAloneCannotBePutBackAndSaysSo) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  chmod("main.ani", 0200);
-  if (access("main.ani", R_OK) == 0) GTEST_SKIP() << "root reads any file";
-  FaultyFile file({{Step::kCreate, EACCES}, {Step::kWrite, EIO}});
-  file.writesBeforeFault = 1;
-  EXPECT_EQ(writeScript(manyNames(), &file, 4096),
-            "cannot write main.ani: Input/output error; main.ani is damaged");
-  EXPECT_TRUE(file.damaged());
-}
-
-TEST(OutputFilePosixTest, ACopyInPlaceThatFailsBeforeItsFirstByteKeepsTheOldScriptAndNoScratch) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  FaultyFile refused({{Step::kRename, EBUSY}, {Step::kWrite, EIO}});
-  refused.writesBeforeFault = 1;  // the scratch file's one write
-  EXPECT_EQ(writeScript(manyNames(), &refused), "cannot write main.ani: Input/output error");
-  EXPECT_EQ(readFile("main.ani"), "old");
-  EXPECT_EQ(entryCount(".mkani-"), 0);
-}
-
-TEST(OutputFilePosixTest, AFirstScriptThatFailsInPlaceIsRemoved) {
-  // The way it fails, then what it says.
-  const std::pair<std::map<Step, int>, std::string> cases[] = {
-      {{{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}}, "No space left on device"},
-      {{{Step::kCreate, EACCES}, {Step::kWrite, EIO}}, "Input/output error"},
+TEST(OutputFilePosixTest, EachFaultEndsWithTheNewScriptTheOldOneOrNoneAndSaysWhatItLeft) {
+  const size_t most = DiskOutputFile::kKeptMax;
+  const bool root = geteuid() == 0;
+  const std::string io = "Input/output error";
+  const std::string eperm = "Operation not permitted";
+  const std::string kept = "; the new script is kept in .mkani-*.tmp";
+  const std::string bothKept = " and the old one in .mkani-*.old";
+  const std::string damaged = io + "; main.ani is damaged" + kept;
+  const std::string closed = "closing it failed after the new script was written whole: " + eperm;
+  const std::string scratchLeft =
+      "the new script was written in place, but its scratch file .mkani-*.tmp cannot be "
+      "removed: " +
+      eperm;
+  const std::string copyLeft =
+      "the new script is in place, but the old one's copy .mkani-*.old cannot be removed: " + eperm;
+  struct Case {
+    std::map<Step, int> faults;
+    size_t old;          // the old script's size; 0: there is none
+    std::string way;     // what main.ani holds at the end: the new script written "whole" or "in
+                         // place", the "old" script, "none" or a "damaged" one
+    std::string reason;  // why main.ani cannot be written, the run's numbers in names masked
+    size_t before = 0;
+    Renamed renamed = Renamed::kNothing;
   };
-  for (const auto& [faults, reason] : cases) {
+  const Case cases[] = {
+      {{}, 400, "whole", ""},
+      {{{Step::kCreate, EACCES}}, 400, "in place", ""},
+      {{{Step::kCreate, ENOSPC}, {Step::kCut, EIO}}, 400, "old", io},  // put back, and cut
+      {{{Step::kCreate, EACCES}, {Step::kClose, EPERM}}, 400, "in place", closed},
+      {{{Step::kCreate, EIO}}, 400, "old", io},
+      {{{Step::kRename, EXDEV}, {Step::kReopen, EIO}}, 400, "old", io},
+      {{{Step::kOwner, EINVAL}}, 400, root ? "in place" : "whole", ""},  // only root gives owners
+      {{{Step::kMode, ENOSYS}}, 300000, "in place", ""},     // longer than the new script: cut
+      {{{Step::kAccessList, EPERM}}, 400, "in place", ""},   // removing an inherited list
+      {{{Step::kAccessList, EACCES}}, 400, "in place", ""},  // setting the old script's own
+      {{{Step::kRename, EXDEV}, {Step::kRemove, EPERM}}, 400, "in place", scratchLeft},
+      {{{Step::kWrite, EIO}}, 400, "old", io},
+      {{{Step::kName, EEXIST}}, 400, "old", "File exists"},
+      {{{Step::kClose, EIO}}, 400, "old", io},
+      {{{Step::kCreate, EPERM}, {Step::kWrite, EIO}}, 400, "old", io},
+      // What cannot be read but is not there: attributes, a plain folder's flags without statx.
+      {{{Step::kListAttributes, ENOTSUP}}, 400, "whole", ""},
+      {{{Step::kFolderFlags, ENOSYS}}, 400, "whole", ""},
+      // A first script.
+      {{}, 0, "whole", ""},
+      {{{Step::kCreate, EACCES}}, 0, "in place", ""},
+      {{{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}}, 0, "none", "No space left on device"},
+      {{{Step::kCreate, EACCES}, {Step::kWrite, EIO}}, 0, "none", io, 1},
+      {{{Step::kWrite, EPERM}}, 0, "none", eperm},
+      // Cut short in place, or while the scratch file is copied in place: put back up to the
+      // largest size kept, else damaged with the new script kept.
+      {{{Step::kCreate, EACCES}, {Step::kWrite, EIO}}, 300000, "old", io, 1},
+      {{{Step::kCreate, EACCES}, {Step::kWrite, EIO}}, most, "old", io, 1},
+      {{{Step::kRename, EBUSY}, {Step::kWrite, EIO}}, 3, "old", io, 1},  // before its first byte
+      {{{Step::kRename, EBUSY}, {Step::kWrite, EIO}}, most + 1, "damaged", damaged, 2},
+      {{{Step::kRename, EBUSY}, {Step::kReadScratch, EIO}}, 3, "old", io, 1},
+      {{{Step::kRename, EBUSY}, {Step::kReadScratch, EIO}}, most + 1, "damaged", damaged, 1},
+      // A rename that moves the old file away first, over an earlier run's copy of this name.
+      {{}, 3, "whole", "", 0, Renamed::kCopied},
+      {{{Step::kRemove, EPERM}}, 3, "whole", copyLeft, 0, Renamed::kCopied},
+      {{{Step::kRename, EIO}}, 3, "none", io + kept, 0, Renamed::kRemoved},
+      {{{Step::kRename, EIO}}, 3, "none", io + kept + bothKept, 0, Renamed::kMoved},
+  };
+  const std::vector<std::string> names = manyNames();
+  const std::string fresh = expectedScript(names);
+  const std::regex scratch("\\.mkani-[0-9]+-[0-9]+\\.(tmp|old)");
+  for (const Case& c : cases) {
     ScopedTempDir dir;
-    FaultyFile file(faults);
-    EXPECT_EQ(writeScript({"a.jpg"}, &file), "cannot write main.ani: " + reason);
-    EXPECT_EQ(readFile("main.ani"), "<missing>") << reason;
+    const std::string old(c.old, 'o');
+    SCOPED_TRACE(c.way + " over " + std::to_string(c.old) + " bytes, " + c.reason);
+    if (c.old > 0) {
+      writeFile("main.ani", old);
+      chmod("main.ani", 0640);
+      if (root) chown("main.ani", 65534, 65534);
+    }
+    const auto list = c.faults.find(Step::kAccessList);
+    if (list != c.faults.end() && list->second == EACCES) std::system("setfacl -m u:9:r main.ani");
+    if (c.renamed != Renamed::kNothing) writeFile(copyName(), "an earlier run's");
+    const long open = openFiles();
+    auto file = std::make_unique<CaseFile>(c.faults, c.before, c.renamed);
+    const std::string err = writeScript(names, file.get());
+    EXPECT_EQ(openFiles(), open) << "left open";
+    EXPECT_FALSE(signalHeld(SIGTERM));
+    const bool inPlace = file->inPlace();
+    EXPECT_EQ(file->damaged(), c.way == "damaged");
+    file.reset();
+    const std::string now = readFile("main.ani");
+    std::string way = inPlace ? "in place" : "whole";
+    if (now != fresh) way = now == old ? "old" : "damaged";
+    if (now == "<missing>") way = "none";
+    EXPECT_EQ(way, c.way);
+    const std::string masked = std::regex_replace(err, std::regex("-[0-9]+-[0-9]+\\."), "-*.");
+    EXPECT_EQ(masked, c.reason.empty() ? "" : "cannot write main.ani: " + c.reason);
+    // Each scratch file that the error names is left, holding the new script; a copy, the old.
+    long named = 0;
+    for (std::sregex_iterator at(err.begin(), err.end(), scratch), end; at != end; ++at) {
+      EXPECT_EQ(readFile(at->str()), (*at)[1] == "tmp" ? fresh : old) << at->str();
+      ++named;
+    }
+    EXPECT_EQ(entryCount(".mkani-"), named);
+    if (c.old == 0 || way == "none") continue;  // no old script whose mode and owner stay
+    struct stat st;
+    ASSERT_EQ(stat("main.ani", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, root ? 65534 : geteuid());
   }
 }
 
-TEST(OutputFilePosixTest, AFailedRunLeavesAScriptThatAnotherMadeMeanwhile) {
+TEST(OutputFilePosixTest, ARewriteInPlaceGivenUpHalfWayIsPutBackIfReadableAndAFirstOneRemoved) {
+  const std::string fresh(100, 'n');  // past the room made, which is written at once
+  // The old script and its mode, and what main.ani holds once its file goes unclosed.
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"old script", 0600, "old script"},
+      {"old script", 0200, geteuid() == 0 ? "old script" : fresh},  // written alone: damaged
+      {"<missing>", 0, "<missing>"},
+  };
+  for (const auto& [old, mode, left] : cases) {
+    ScopedTempDir dir;
+    if (old != "<missing>") writeFile("main.ani", old);
+    chmod("main.ani", mode);
+    const long open = openFiles();
+    {
+      FaultyFile file({{Step::kCreate, EACCES}});
+      std::string err;
+      ASSERT_TRUE(file.open("main.ani", 1, &err)) << err;
+      ASSERT_TRUE(file.write(fresh.data(), fresh.size(), &err)) << err;
+    }
+    EXPECT_EQ(openFiles(), open) << mode;
+    chmod("main.ani", 0600);
+    EXPECT_EQ(readFile("main.ani"), left) << mode;
+  }
+}
+
+TEST(RunStorePosixTest, LeavesNothingOpenOnceItGoes) {
   ScopedTempDir dir;
-  struct Replacing : FaultyFile {
-    using FaultyFile::FaultyFile;
-    int fault(Step step) override {
-      if (step == Step::kRoom) {  // another program puts its own main.ani there
+  const long open = openFiles();
+  {
+    DiskRunStore runs;
+    std::string err;
+    ASSERT_TRUE(runs.create(&err)) << err;
+  }
+  EXPECT_EQ(openFiles(), open);
+}
+
+TEST(OutputFilePosixTest, AFirstScriptPastTheFileSizeLimitIsNeverMadeAndOneThatFailsIsRemoved) {
+  signal(SIGXFSZ, SIG_IGN);  // as mkani has it
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+  const std::string fresh = expectedScript({"a.jpg"});
+  // The file size limit, whether making room fails once another program has put its own
+  // main.ani there, why main.ani cannot be written and what it holds then.
+  const std::tuple<rlim_t, bool, std::string, std::string> cases[] = {
+      {fresh.size() - 1, false, "cannot write main.ani: File too large", "<missing>"},
+      {fresh.size(), false, "", fresh},
+      {was.rlim_cur, true, "cannot write main.ani: No space left on device", "theirs"},
+  };
+  for (const auto& [limit, replaced, reason, left] : cases) {
+    ScopedTempDir dir;
+    const struct timespec never[2] = {{0, 0}, {0, 0}};
+    utimensat(AT_FDCWD, ".", never, 0);  // so that any entry made or removed shows
+    struct Replacing : FaultyFile {
+      using FaultyFile::FaultyFile;
+      int fault(Step step) override {
+        if (step != Step::kRoom || !replaced) return FaultyFile::fault(step);
         std::remove("main.ani");
         writeFile("main.ani", "theirs");
+        return ENOSPC;
       }
-      return FaultyFile::fault(step);
-    }
-  } file({{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}});
-  writeScript({"a.jpg"}, &file);
-  EXPECT_EQ(readFile("main.ani"), "theirs");
+      bool replaced;
+    } file({{Step::kCreate, EACCES}});
+    file.replaced = replaced;
+    const struct rlimit limited = {limit, was.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::string err = writeScript({"a.jpg"}, &file);
+    setrlimit(RLIMIT_FSIZE, &was);
+    EXPECT_EQ(err, reason);
+    EXPECT_EQ(readFile("main.ani"), left);
+    struct stat folder;
+    ASSERT_EQ(stat(".", &folder), 0);
+    EXPECT_EQ(folder.st_mtime == 0, left == "<missing>") << "a file made, or none";
+  }
 }
 
-TEST(OutputFilePosixTest, AFirstScriptPastTheFileSizeLimitIsNeverCreated) {
-  ScopedTempDir dir;
-  signal(SIGXFSZ, SIG_IGN);  // as mkani has it
-  struct rlimit was;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
-  struct Watching : FaultyFile {
-    using FaultyFile::FaultyFile;
-    int fault(Step step) override {
-      if (step == Step::kRoom) created = readFile("main.ani") != "<missing>";
-      return FaultyFile::fault(step);
-    }
-    bool created = false;
-  } file({{Step::kCreate, EACCES}});
-  const struct rlimit limit = {100, was.rlim_max};
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const std::string err = writeScript({"a.jpg"}, &file);
-  setrlimit(RLIMIT_FSIZE, &was);
-  EXPECT_EQ(err, "cannot write main.ani: File too large");
-  EXPECT_FALSE(file.created);
-}
-
-TEST(OutputFilePosixTest, AScriptOfExactlyTheFileSizeLimitIsWritten) {
-  ScopedTempDir dir;
-  signal(SIGXFSZ, SIG_IGN);  // as mkani has it
-  const std::string fresh = expectedScript({"a.jpg"});
-  struct rlimit was;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
-  const struct rlimit limit = {fresh.size(), was.rlim_max};
-  FaultyFile file;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const std::string err = writeScript({"a.jpg"}, &file);
-  setrlimit(RLIMIT_FSIZE, &was);
-  EXPECT_EQ(err, "");
-  EXPECT_EQ(readFile("main.ani"), fresh);
-}
-
-TEST(OutputFilePosixTest, ASecondRewriteInPlaceWaitsForTheFirstAndSaysSo) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  const int first = open("main.ani", O_RDONLY | O_CLOEXEC);
-  ASSERT_EQ(flock(first, LOCK_EX), 0);  // a run rewriting it
-  std::string said;
-  std::atomic<bool> ended{false};
-  std::thread firstRun;
-  FaultyFile second({{Step::kCreate, EACCES}}, [&](const std::string& line) {
-    said = line;
-    firstRun = std::thread([&] {  // the first run ends a moment later
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      ended = true;
-      close(first);
-    });
-  });
-  EXPECT_EQ(writeScript({"a.jpg"}, &second), "");
-  const bool endedFirst = ended;
-  firstRun.join();
-  EXPECT_EQ(said, "waiting for another run to finish writing main.ani");
-  EXPECT_TRUE(endedFirst);
-  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
-}
-
-TEST(OutputFilePosixTest, ARewriteInPlaceThatNoOtherRunHoldsGoesOnWithoutWaiting) {
-  // Locked at once, or on a file system that keeps no locks.
-  for (const int lockError : {0, ENOLCK}) {
+TEST(OutputFilePosixTest, ARewriteInPlaceWaitsForAnotherRunHoldingTheScriptAloneAndSaysSo) {
+  // Held by another run, which ends a moment after the notice; free; on a file system that keeps
+  // no locks.
+  const std::pair<bool, int> cases[] = {{true, 0}, {false, 0}, {false, ENOLCK}};
+  for (const auto& [held, lockError] : cases) {
     ScopedTempDir dir;
     writeFile("main.ani", "old");
+    const int other = open("main.ani", O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    if (!held) close(other);
     std::string said;
+    std::atomic<bool> ended{false};
+    std::thread otherRun;
     FaultyFile file({{Step::kCreate, EACCES}, {Step::kLock, lockError}},
-                    [&](const std::string& line) { said = line; });
+                    [&](const std::string& line) {
+                      said = line;
+                      otherRun = std::thread([&] {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                        ended = true;
+                        close(other);
+                      });
+                    });
     EXPECT_EQ(writeScript({"a.jpg"}, &file), "") << lockError;
-    EXPECT_EQ(said, "") << lockError;
+    EXPECT_EQ(ended.load(), held) << "waited for the other run";
+    if (otherRun.joinable()) otherRun.join();
+    EXPECT_EQ(said, held ? "waiting for another run to finish writing main.ani" : "");
     EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"})) << lockError;
   }
 }
 
-TEST(OutputFilePosixTest, AnAttributeThatCannotBeCarriedOverStepsDownToInPlace) {
-  // A user's attribute refused for want of room or of permission: only a security label may be
-  // left to the folder.
-  const std::pair<Step, int> faults[] = {
-      {Step::kListAttributes, ENOSPC},
-      {Step::kReadAttribute, ENOSPC},
-      {Step::kWriteAttribute, ENOSPC},
-      {Step::kWriteAttribute, EPERM},
-  };
-  for (const auto& [step, error] : faults) {
-    ScopedTempDir dir;
-    writeFile("main.ani", "old");
-    if (setxattr("main.ani", "user.note", "kept", 4, 0) != 0)
-      GTEST_SKIP() << "no user attributes on " << dir.path;
-    FaultyFile file({{step, error}});
-    EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
-    EXPECT_TRUE(file.inPlace()) << static_cast<int>(step) << ", " << error;
-    char note[4] = {};
-    EXPECT_EQ(getxattr("main.ani", "user.note", note, sizeof note), 4);
-  }
-}
-
-TEST(OutputFilePosixTest, AnAttributeWithAnEmptyValueIsCarriedOverWhole) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  if (setxattr("main.ani", "user.empty", "", 0, 0) != 0)
-    GTEST_SKIP() << "no user attributes on " << dir.path;
-  FaultyFile file;
-  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
-  EXPECT_FALSE(file.inPlace());
-  char value[1];
-  EXPECT_EQ(getxattr("main.ani", "user.empty", value, sizeof value), 0);
-}
-
-TEST(OutputFilePosixTest, AFirstScriptGivenUpWithoutACloseIsRemovedWhenItsFileGoes) {
-  ScopedTempDir dir;
-  {
-    FaultyFile file({{Step::kCreate, EACCES}});
-    std::string err;
-    ASSERT_TRUE(file.open("main.ani", 100, &err)) << err;
-    ASSERT_TRUE(file.write("new", 3, &err)) << err;
-  }
-  EXPECT_EQ(readFile("main.ani"), "<missing>");
-}
-
-// The script's file on disk, whose new file is labelled as a security module (SELinux, Smack)
-// labels one at its creation: it carries user.note before the old file's is given to it.
-struct LabelledAtCreation : DiskOutputFile {
+// The script's file, whose new file is labelled as a security module (SELinux, Smack) labels
+// one at its creation: it carries user.note before the old file's is given to it.
+struct LabelledAtCreation : FaultyFile {
+  using FaultyFile::FaultyFile;
   int fault(Step step) override {
-    if (step != Step::kWriteAttribute) return 0;
+    if (step != Step::kListAttributes) return FaultyFile::fault(step);
     // The scratch file is the one open descriptor in this folder that no name reaches.
     for (const auto& link : fs::directory_iterator("/proc/self/fd")) {
       std::error_code unreadable;
-      const std::string target = fs::read_symlink(link.path(), unreadable).string();
-      if (target.rfind(fs::current_path().string() + "/", 0) == 0 &&
-          target.find("main.ani") == std::string::npos) {
-        const int fd = std::stoi(link.path().filename().string());
-        fsetxattr(fd, "user.note", "label", 5, 0);
-      }
+      const fs::path target = fs::read_symlink(link.path(), unreadable);
+      if (target.parent_path() == fs::current_path() && target.filename() != "main.ani")
+        fsetxattr(std::stoi(link.path().filename().string()), "user.note", "label", 5, 0);
     }
-    errno = ENOTRECOVERABLE;  // left over: the call made now must be judged by what it returns
-    return 0;
+    return FaultyFile::fault(step);
   }
 };
 
-TEST(OutputFilePosixTest, AnAttributeTheNewFileGotAtItsCreationIsGivenTheOldValue) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  if (setxattr("main.ani", "user.note", "kept", 4, 0) != 0)
-    GTEST_SKIP() << "no user attributes on " << dir.path;
-  LabelledAtCreation file;
-  EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
-  EXPECT_FALSE(file.inPlace());
-  char note[8] = {};
-  EXPECT_EQ(getxattr("main.ani", "user.note", note, sizeof note), 4);
-  EXPECT_STREQ(note, "kept");
-}
-
-TEST(OutputFilePosixTest, WhatCannotBeReadButIsNotThereIsNoReasonToStepDown) {
-  // A file system without attributes, and a plain folder whose flags statx cannot read.
+TEST(OutputFilePosixTest, WhatTheOldScriptsAttributesHoldStaysOrTheRewriteGoesInPlace) {
+  // A user's attribute refused for want of room or of permission: only a security label may be
+  // left to the folder.
   const std::pair<Step, int> faults[] = {
-      {Step::kListAttributes, ENOTSUP},
-      {Step::kFolderFlags, ENOSYS},
+      {Step::kListAttributes, 0},  // carried whole, over the new file's label
+      {Step::kListAttributes, ENOSPC}, {Step::kReadAttribute, ENOSPC},
+      {Step::kWriteAttribute, ENOSPC}, {Step::kWriteAttribute, EPERM},
   };
   for (const auto& [step, error] : faults) {
     ScopedTempDir dir;
     writeFile("main.ani", "old");
-    FaultyFile file({{step, error}});
-    EXPECT_EQ(writeScript({"a.jpg"}, &file), "") << static_cast<int>(step);
-    EXPECT_FALSE(file.inPlace()) << static_cast<int>(step);
+    if (setxattr("main.ani", "user.note", "kept", 4, 0) != 0 ||
+        setxattr("main.ani", "user.empty", "", 0, 0) != 0)
+      GTEST_SKIP() << "no user attributes on " << dir.path;
+    LabelledAtCreation file({{step, error}});
+    EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
+    EXPECT_EQ(file.inPlace(), error != 0) << static_cast<int>(step) << ", " << error;
+    char note[8] = {};
+    EXPECT_EQ(getxattr("main.ani", "user.note", note, sizeof note), 4);
+    EXPECT_STREQ(note, "kept");
+    EXPECT_EQ(getxattr("main.ani", "user.empty", note, sizeof note), 0);
   }
 }
 
-TEST(OutputFilePosixTest, WithoutStatxAFolderOnAFileSystemWithoutFlagsIsReplacedWhole) {
+TEST(OutputFilePosixTest, OnAFatCardAScriptIsReplacedWholeAndATemporaryScratchFileGoesAtOnce) {
   ScopedTempDir dir;
   if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a FAT image through FUSE";
   if (std::system("exec >/dev/null 2>&1; mkfs.vfat -F 32 -C card 40000 && mkdir d && fusefat -o "
                   "rw+ card d"))
     GTEST_SKIP() << "mkfs.vfat or fusefat is not here, or FUSE cannot mount";
-  fs::current_path("d");  // where asking for the folder's flags is answered ENOTTY
+  fs::current_path("d");  // where no file is unnamed, and asking for the folder's flags is ENOTTY
   writeFile("main.ani", "old");
   {
-    FaultyFile file({{Step::kFolderFlags, ENOSYS}});
+    FaultyFile file({{Step::kFolderFlags, ENOSYS}});  // no statx
     EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
     EXPECT_FALSE(file.inPlace());
+    std::string err;
+    ScratchFile temporary;
+    EXPECT_TRUE(createScratchFile(true, &temporary, &err)) << err;
+    EXPECT_EQ(temporary.name, "");
+    EXPECT_NE(fcntl(static_cast<int>(temporary.handle), F_GETFD), -1) << "it is not open";
   }
   fs::current_path("..");
   std::system("fusermount -u d");
@@ -494,173 +353,20 @@ TEST(OutputFilePosixTest, WithoutStatxAnAppendOnlyFolderIsStillRewrittenInPlace)
   std::system("chattr -a .");
 }
 
-TEST(OutputFilePosixTest, ARewriteInPlaceGivenUpHalfWayIsPutBack) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old script");
-  FaultyFile file({{Step::kCreate, EACCES}});
-  std::string err;
-  ASSERT_TRUE(file.open("main.ani", 100, &err)) << err;
-  ASSERT_TRUE(file.write("new", 3, &err)) << err;
-  file.discard();
-  EXPECT_EQ(readFile("main.ani"), "old script");
-  EXPECT_FALSE(file.damaged());
-}
-
-TEST(OutputFilePosixTest, AScriptOfTheLargestSizeKeptIsPutBack) {
-  ScopedTempDir dir;
-  const std::string old(DiskOutputFile::kKeptMax, 'o');
-  writeFile("main.ani", old);
-  FaultyFile file({{Step::kCreate, EACCES}, {Step::kWrite, EIO}});
-  file.writesBeforeFault = 1;
-  EXPECT_EQ(writeScript(manyNames(), &file, 4096), "cannot write main.ani: Input/output error");
-  EXPECT_TRUE(readFile("main.ani") == old);
-}
-
-// Returns how many files this process has open, or 0 without /proc.
-long openFiles() {
-  std::error_code none;  // counts none without /proc
-  return std::distance(fs::directory_iterator("/proc/self/fd", none), fs::directory_iterator());
-}
-
-TEST(OutputFilePosixTest, OnceClosedTheFileHoldsNothingOpenWhicheverWayItWent) {
-  // Whole, in place, given up for in place once the scratch file was made, and copied in place:
-  // the old script, the scratch file and the file in place are all closed before the object
-  // goes.
-  const std::map<Step, int> ways[] = {
-      {},
-      {{Step::kCreate, EACCES}},
-      {{Step::kMode, ENOSYS}},
-      {{Step::kRename, EXDEV}},
-  };
-  for (const auto& faults : ways) {
-    ScopedTempDir dir;
-    writeFile("main.ani", "old");
-    const long before = openFiles();
-    if (before == 0) GTEST_SKIP() << "no /proc/self/fd to count open files in";
-    FaultyFile file(faults);
-    std::string err;
-    ASSERT_TRUE(file.open("main.ani", 9, &err)) << err;
-    ASSERT_TRUE(file.write("new", 3, &err)) << err;
-    ASSERT_TRUE(file.close(&err)) << err;
-    EXPECT_EQ(openFiles(), before)
-        << "open after the close: " << faults.size() << " faults, " << err;
-  }
-}
-
-// Returns true when SIGTERM is held back in this thread (util/stops_posix_test.cpp).
-bool termHeld();
-
-TEST(OutputFilePosixTest, ARewriteInPlaceHoldsStopsNoLongerThanItsFile) {
-  for (const bool fails : {false, true}) {
-    ScopedTempDir dir;
-    writeFile("main.ani", "old");
-    {
-      FaultyFile file({{Step::kCreate, EACCES}, {Step::kWrite, fails ? EIO : 0}});
-      writeScript({"a.jpg"}, &file);
-      EXPECT_FALSE(termHeld()) << "held after the close; the rewrite failed: " << fails;
-    }
-    EXPECT_FALSE(termHeld()) << "held after the file went; the rewrite failed: " << fails;
-  }
-}
-
-TEST(OutputFilePosixTest, AFirstScriptWrittenInPlaceStaysOnceItsFileGoes) {
-  ScopedTempDir dir;
-  {
-    FaultyFile file({{Step::kCreate, EACCES}});
-    EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
-  }
-  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
-}
-
-TEST(OutputFilePosixTest, AFailedWriteSaysWhy) {
-  ScopedTempDir dir;
-  FaultyFile file({{Step::kWrite, EPERM}});
-  EXPECT_EQ(writeScript({"a.jpg"}, &file), "cannot write main.ani: Operation not permitted");
-}
-
-TEST(OutputFilePosixTest, AWholeWriteTakesEveryByteEvenALastOne) {
-  ScopedTempDir dir;
-  const int fd = open("one", O_WRONLY | O_CREAT, 0600);
-  std::string err;
-  EXPECT_TRUE(writeAll(fd, "x", 1, &err)) << err;
-  close(fd);
-  EXPECT_EQ(readFile("one"), "x");
-}
-
-// The script's file, whose copy in place fails as it reads the scratch file back a second time.
-struct FailingCopy : FaultyFile {
-  FailingCopy() : FaultyFile({{Step::kRename, EBUSY}}) {}
-  int fault(Step step) override {
-    if (step == Step::kReadScratch && ++reads == 2) return EIO;
-    return FaultyFile::fault(step);
-  }
-  int reads = 0;
-};
-
-TEST(OutputFilePosixTest, ACopyInPlaceThatCannotReadItsScratchFilePutsTheOldScriptBack) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  FailingCopy copy;
-  EXPECT_EQ(writeScript(manyNames(), &copy), "cannot write main.ani: Input/output error");
-  EXPECT_EQ(readFile("main.ani"), "old");
-  EXPECT_EQ(entryCount(".mkani-"), 0);
-}
-
-TEST(OutputFilePosixTest, ACopyInPlaceThatCannotReadItsScratchFileKeepsItWhereItDamaged) {
-  ScopedTempDir dir;
-  writeFile("main.ani", std::string(DiskOutputFile::kKeptMax + 1, 'o'));
-  FailingCopy copy;
-  const std::string err = writeScript(manyNames(), &copy);
-  EXPECT_TRUE(copy.damaged());
-  EXPECT_EQ(readFile(err.substr(err.find(".mkani-"))), expectedScript(manyNames()));
-}
-
-TEST(OutputFilePosixTest, AFirstScriptCutShortInPlaceIsRemovedAndNotCalledDamaged) {
-  ScopedTempDir dir;
-  FaultyFile file({{Step::kCreate, EACCES}, {Step::kWrite, EIO}});
-  file.writesBeforeFault = 1;
-  EXPECT_EQ(writeScript(manyNames(), &file, 4096), "cannot write main.ani: Input/output error");
-  EXPECT_FALSE(file.damaged());
-  EXPECT_EQ(readFile("main.ani"), "<missing>");
-}
-
-TEST(OutputFilePosixTest, HoldingStopsHoldsThemAlone) {
-  holdStops();
-  sigset_t held;
-  sigprocmask(SIG_BLOCK, nullptr, &held);
-  releaseStops();
-  EXPECT_EQ(sigismember(&held, SIGQUIT), 1);
-  EXPECT_EQ(sigismember(&held, SIGUSR1), 0);
-  EXPECT_EQ(sigismember(&held, SIGCHLD), 0);
-}
-
-// The script for manyNames() written through `file` in pieces of 4 KiB, not yet closed, with
-// *blocked set to whether SIGTERM was held back once the last piece was given.
-void writeUnclosed(ScriptWriter* script, bool* blocked) {
-  std::string err;
-  const std::vector<std::string> names = manyNames();
-  size_t bytes = 0;
-  for (const std::string& name : names) bytes += name.size();
-  ASSERT_TRUE(script->open(names.size(), bytes, &err)) << err;
-  for (size_t k = 0; k < names.size(); ++k) ASSERT_TRUE(script->writePicture(names[k], k, &err));
-  ASSERT_TRUE(script->finish(names.size(), &err)) << err;
-  sigset_t set;
-  sigprocmask(SIG_BLOCK, nullptr, &set);
-  *blocked = sigismember(&set, SIGTERM) == 1;
-}
-
 TEST(OutputFilePosixTest, ARewriteInPlaceTouchesTheOldScriptOnlyOnceEveryNameIsReady) {
   ScopedTempDir dir;
   writeFile("main.ani", "old");
   FaultyFile file({{Step::kCreate, EACCES}});
   ScriptWriter script(&file, 4096);
-  bool blocked = true;
-  writeUnclosed(&script, &blocked);
-  EXPECT_EQ(readFile("main.ani"), "old");
-  EXPECT_FALSE(blocked);  // a stop until then leaves the old script
+  const std::vector<std::string> names = manyNames();
   std::string err;
+  ASSERT_TRUE(script.open(names.size(), names.size() * names[0].size(), &err)) << err;
+  for (size_t k = 0; k < names.size(); ++k) ASSERT_TRUE(script.writePicture(names[k], k, &err));
+  ASSERT_TRUE(script.finish(names.size(), &err)) << err;
+  EXPECT_EQ(readFile("main.ani"), "old");
+  EXPECT_FALSE(signalHeld(SIGTERM));  // a stop until then leaves the old script
   EXPECT_TRUE(script.close(&err)) << err;
-  EXPECT_EQ(readFile("main.ani"), expectedScript(manyNames()));
+  EXPECT_EQ(readFile("main.ani"), expectedScript(names));
 }
 
 }  // namespace mkani

@@ -7,20 +7,22 @@
 
 namespace mkani {
 
-// Returns true when SIGTERM is blocked in this thread.
-bool termHeld() {
+// Returns true when `signal` is held back (blocked) in this thread.
+bool signalHeld(int signal) {
   sigset_t set;
   sigprocmask(SIG_BLOCK, nullptr, &set);
-  return sigismember(&set, SIGTERM) == 1;
+  return sigismember(&set, signal) == 1;
 }
 
-TEST(StopsPosixTest, HoldsNestAndTheLastReleaseLetsStopsThrough) {
+TEST(StopsPosixTest, HoldsNestAndHoldTheStopsAloneTillTheLastRelease) {
   holdStops();
   holdStops();
   releaseStops();
-  EXPECT_TRUE(termHeld()) << "one hold is left";
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) EXPECT_TRUE(signalHeld(stop)) << stop;
+  EXPECT_FALSE(signalHeld(SIGUSR1));
+  EXPECT_FALSE(signalHeld(SIGCHLD));
   releaseStops();
-  EXPECT_FALSE(termHeld());
+  EXPECT_FALSE(signalHeld(SIGTERM));
 }
 
 }  // namespace mkani
