@@ -96,7 +96,7 @@ TEST(OutputFilePosixTest, EachFaultEndsWithTheNewScriptTheOldOneOrNoneAndSaysWha
       {{{Step::kCreate, ENOSPC}, {Step::kCut, EIO}}, 400, "old", io},  // put back, and cut
       {{{Step::kCreate, EACCES}, {Step::kClose, EPERM}}, 400, "in place", closed},
       {{{Step::kCreate, EIO}}, 400, "old", io},
-      {{{Step::kRename, EXDEV}, {Step::kReopen, EIO}}, 400, "old", io},
+      {{{Step::kRename, EXDEV}, {Step::kReopen, EPERM}}, 400, "old", eperm},
       {{{Step::kOwner, EINVAL}}, 400, root ? "in place" : "whole", ""},  // only root gives owners
       {{{Step::kMode, ENOSYS}}, 300000, "in place", ""},     // longer than the new script: cut
       {{{Step::kAccessList, EPERM}}, 400, "in place", ""},   // removing an inherited list
@@ -121,7 +121,7 @@ TEST(OutputFilePosixTest, EachFaultEndsWithTheNewScriptTheOldOneOrNoneAndSaysWha
       {{{Step::kCreate, EACCES}, {Step::kWrite, EIO}}, most, "old", io, 1},
       {{{Step::kRename, EBUSY}, {Step::kWrite, EIO}}, 3, "old", io, 1},  // before its first byte
       {{{Step::kRename, EBUSY}, {Step::kWrite, EIO}}, most + 1, "damaged", damaged, 2},
-      {{{Step::kRename, EBUSY}, {Step::kReadScratch, EIO}}, 3, "old", io, 1},
+      {{{Step::kRename, EBUSY}, {Step::kReadScratch, EPERM}}, 3, "old", eperm, 1},
       {{{Step::kRename, EBUSY}, {Step::kReadScratch, EIO}}, most + 1, "damaged", damaged, 1},
       // A rename that moves the old file away first, over an earlier run's copy of this name.
       {{}, 3, "whole", "", 0, Renamed::kCopied},
@@ -353,20 +353,23 @@ TEST(OutputFilePosixTest, WithoutStatxAnAppendOnlyFolderIsStillRewrittenInPlace)
   std::system("chattr -a .");
 }
 
-TEST(OutputFilePosixTest, ARewriteInPlaceTouchesTheOldScriptOnlyOnceEveryNameIsReady) {
-  ScopedTempDir dir;
-  writeFile("main.ani", "old");
-  FaultyFile file({{Step::kCreate, EACCES}});
-  ScriptWriter script(&file, 4096);
-  const std::vector<std::string> names = manyNames();
-  std::string err;
-  ASSERT_TRUE(script.open(names.size(), names.size() * names[0].size(), &err)) << err;
-  for (size_t k = 0; k < names.size(); ++k) ASSERT_TRUE(script.writePicture(names[k], k, &err));
-  ASSERT_TRUE(script.finish(names.size(), &err)) << err;
-  EXPECT_EQ(readFile("main.ani"), "old");
-  EXPECT_FALSE(signalHeld(SIGTERM));  // a stop until then leaves the old script
-  EXPECT_TRUE(script.close(&err)) << err;
-  EXPECT_EQ(readFile("main.ani"), expectedScript(names));
+TEST(OutputFilePosixTest, TheOldScriptIsTouchedAndStopsHeldOnlyOnceEveryNameIsReady) {
+  for (const bool inPlace : {true, false}) {
+    SCOPED_TRACE(inPlace ? "in place" : "whole");
+    ScopedTempDir dir;
+    writeFile("main.ani", "old");
+    FaultyFile file({{Step::kCreate, inPlace ? EACCES : 0}});
+    ScriptWriter script(&file, 4096);
+    const std::vector<std::string> names = manyNames();
+    std::string err;
+    ASSERT_TRUE(script.open(names.size(), names.size() * names[0].size(), &err)) << err;
+    for (size_t k = 0; k < names.size(); ++k) ASSERT_TRUE(script.writePicture(names[k], k, &err));
+    ASSERT_TRUE(script.finish(names.size(), &err)) << err;
+    EXPECT_EQ(readFile("main.ani"), "old");
+    EXPECT_FALSE(signalHeld(SIGTERM));  // a stop until then leaves the old script
+    EXPECT_TRUE(script.close(&err)) << err;
+    EXPECT_EQ(readFile("main.ani"), expectedScript(names));
+  }
 }
 
 }  // namespace mkani
