@@ -31,12 +31,6 @@ std::vector<std::string> manyNames() {
   return names;
 }
 
-// Returns how many files this process has open; 0 without /proc.
-long openFiles() {
-  std::error_code none;
-  return std::distance(fs::directory_iterator("/proc/self/fd", none), fs::directory_iterator());
-}
-
 // The name that this run's first scratch file takes with the ending of the old script's copy.
 std::string copyName() {
   return ".mkani-" + std::to_string(getpid()) + "-0.old";

@@ -151,6 +151,7 @@ TEST(PictureSearchTest, OnDiskRunsGoInAScratchFileThatNoListingShowsAndThatGoesW
   for (const char* name : {"b.jpg", "A.JPG", "c.jpg", "d.txt"}) writeFile(name);
   DiskDirectorySource folder;
   DiskRunStore disk;
+  const long open = openFiles();
   PictureSearch search(&folder, &disk, 30);
   errno = EINTR;  // left by an earlier call: no failure of the listing
   std::string end;
@@ -158,6 +159,7 @@ TEST(PictureSearchTest, OnDiskRunsGoInAScratchFileThatNoListingShowsAndThatGoesW
   EXPECT_EQ(end, "");
   EXPECT_GT(search.runs(), 0u);
   EXPECT_EQ(entryCount(), 4);
+  EXPECT_EQ(openFiles(), open) << "the runs' file is still open";
 }
 
 TEST(PictureSearchTest, AFailureYieldsTheNamesReadBeforeItInOrderThenTheReason) {

@@ -61,6 +61,12 @@ inline long entryCount(const std::string& prefix = "") {
       [&](auto& entry) { return entry.path().filename().string().rfind(prefix, 0) == 0; });
 }
 
+// Returns how many files this process has open; 0 without /proc.
+inline long openFiles() {
+  std::error_code none;
+  return std::distance(fs::directory_iterator("/proc/self/fd", none), fs::directory_iterator());
+}
+
 // Returns the script for the pictures `names`, put together the plain way.
 inline std::string expectedScript(const std::vector<std::string>& names) {
   std::string text = ";Automatically created by Pelorin.\r\n\r\nvoice_data\\w.wav\r\n\r\n";
