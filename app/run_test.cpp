@@ -32,7 +32,8 @@ struct StubFile : OutputFile {
   }
   void discard() override { givenUp = true; }
   bool fixedSize() const override { return false; }
-  bool starves, givenUp = false;
+  bool starves;
+  bool givenUp = false;
 };
 
 // One that is damaged once given up or closed.

@@ -106,7 +106,9 @@ TEST(OutputFileWin32Test, AnOldScriptIsRefusedReplacedWholeOrRewrittenInPlaceAsI
         return FaultyFile::fault(at);
       }
       Step step;
-      int error, times, calls = 0;
+      int error;
+      int times;
+      int calls = 0;
     } file;
     file.step = step;
     file.error = error;

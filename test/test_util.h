@@ -39,7 +39,8 @@ struct ScopedTempDir {
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);  // tests take some
     fs::remove_all(path, ignored);
   }
-  std::string path, previous = fs::current_path().string();
+  std::string path;
+  std::string previous = fs::current_path().string();
 };
 
 // Creates or replaces the file `name` with `contents`.
@@ -138,9 +139,13 @@ struct FakeDirectory : DirectorySource {
   }
 
   std::vector<std::string> names;
-  int failOpenAtPass = -1, failReadAtPass = -1, passes = 0;  // passes count from 0
-  size_t failReadAfter = 120, read_ = 0;  // names read in that pass before it fails; in this one
-  bool failClose = false, isOpen = false;
+  int failOpenAtPass = -1;  // passes count from 0
+  int failReadAtPass = -1;
+  int passes = 0;
+  size_t failReadAfter = 120;  // names read in the failing pass before it fails
+  size_t read_ = 0;            // names read in this pass
+  bool failClose = false;
+  bool isOpen = false;
 };
 
 // Runs set aside in memory; the calls fail where the test says.
