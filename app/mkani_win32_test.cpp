@@ -85,6 +85,7 @@ TEST(MkaniWin32Test, TwoRunsAtOnceListEveryNameInFoldersTheCodePageCannotSpellAn
     for (const wchar_t* name : {L"日本.jpg", L"Ωmega.JPG", L"Omega.JPG", L"café.jpg", L"Ä.jpg"})
       std::ofstream(std::filesystem::path(name)) << content++;
     // Two runs at a time: each but the first to finish replaces a script.
+    std::string first;
     for (int round = 0; round < 7; ++round) {
       SCOPED_TRACE(round);
       std::string other;
@@ -93,7 +94,12 @@ TEST(MkaniWin32Test, TwoRunsAtOnceListEveryNameInFoldersTheCodePageCannotSpellAn
       beside.join();
       EXPECT_EQ(other, "0||");
       // Every name is listed: the long one or, outside the ANSI code page, its short 8.3 one.
-      EXPECT_NE(readFile("main.ani").find("\t\t;4 \r\n\r\nEOJ"), std::string::npos);
+      const std::string script = readFile("main.ani");
+      EXPECT_NE(script.find("\t\t;4 \r\n\r\nEOJ"), std::string::npos);
+      // Whole: one script, ending where it should, the same bytes each round.
+      EXPECT_EQ(script.find("EOF\r\n\r\n"), script.size() - 7);
+      if (round == 0) first = script;
+      EXPECT_EQ(script, first);
     }
     EXPECT_EQ(entryCount(".mkani-"), 0) << "a scratch file was left";
     std::filesystem::current_path(base);
