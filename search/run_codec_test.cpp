@@ -38,8 +38,10 @@ TEST(RunCodecTest, WritesEachNameAfterItsLengthAndReadsRunsBackUntilTheStoreFail
   RunWriter writer(&store, 52);  // four eleven-byte names with their lengths fill it
   const RunSpan first = writeRun(&writer, {"a.jpg"});
   const RunSpan second = writeRun(&writer, frames);
+  // Each name follows its length in two bytes, low byte first: the second run begins after
+  // a.jpg's 7 bytes, and its long name after four frames of 13.
   EXPECT_EQ(store.bytes.substr(7, 13), std::string("\x0b\0frame_1.jpg", 13));
-  EXPECT_EQ(store.bytes.substr(59, 3), "\x30\x01L");  // 304, low byte first
+  EXPECT_EQ(store.bytes.substr(59, 3), "\x30\x01L");  // 304
   EXPECT_EQ(store.appends, 4);  // a.jpg, the full buffer, the long name alone, b.jpg
   EXPECT_EQ(store.largest, 306);
   EXPECT_EQ(first.begin, 0u);
