@@ -20,7 +20,8 @@ class OutputFile {
 
   // Opens a new file that is to take the place of `path`, with room made for `size` bytes, at
   // least what will be written. Refuses, before anything is created, a `path` that is a symbolic
-  // link, a directory, not a regular file, or not writable. Returns false with the reason in *err.
+  // link, a directory, not a regular file, or not writable. Returns false with the reason in *err,
+  // having left nothing made or open.
   virtual bool open(const char* path, uint64_t size, std::string* err) = 0;
 
   // Writes all `size` bytes at `data`. Returns false with the reason in *err.

@@ -193,6 +193,20 @@ TEST(OutputFilePosixTest, ARewriteInPlaceGivenUpHalfWayIsPutBackIfReadableAndAFi
   }
 }
 
+TEST(OutputFilePosixTest, AFailedOpenLeavesNothingMadeOrOpenEvenBeforeItsFileGoes) {
+  // A first script that finds no room in place, and a pipe standing where the script goes.
+  for (const bool pipe : {false, true}) {
+    ScopedTempDir dir;
+    if (pipe) ASSERT_EQ(mkfifo("main.ani", 0600), 0);
+    const long open = openFiles();
+    FaultyFile file({{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}});
+    std::string err;
+    EXPECT_FALSE(file.open("main.ani", 100, &err));
+    EXPECT_EQ(fs::exists("main.ani"), pipe);
+    EXPECT_EQ(openFiles(), open) << "left open; a pipe there: " << pipe;
+  }
+}
+
 TEST(RunStorePosixTest, LeavesNothingOpenOnceItGoes) {
   ScopedTempDir dir;
   const long open = openFiles();

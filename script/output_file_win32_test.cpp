@@ -170,6 +170,15 @@ TEST(OutputFileWin32Test, AFirstScriptThatCannotBeMadeRoomForIsRemoved) {
   EXPECT_EQ(readFile("main.ani"), "<missing>");
 }
 
+TEST(OutputFileWin32Test, AScratchFileRefusedForAnotherReasonKeepsTheOldScriptAndSaysWhy) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FaultyFile file({{Step::kCreate, ERROR_INVALID_FUNCTION}});  // some shares answer so
+  EXPECT_EQ(writeScript({"a.jpg"}, &file),
+            "cannot write main.ani: " + systemError(ERROR_INVALID_FUNCTION));
+  EXPECT_EQ(readFile("main.ani"), "old");
+}
+
 TEST(OutputFileWin32Test, RoomIsMadeByAllocatingItWhereTheSystemCanElseFromTheFreeSpace) {
   ScopedTempDir dir;
   writeFile("main.ani", "old");
