@@ -207,6 +207,25 @@ TEST(OutputFilePosixTest, AFailedOpenLeavesNothingMadeOrOpenEvenBeforeItsFileGoe
   }
 }
 
+TEST(OutputFilePosixTest, AScratchFileReopenedAsDescriptorZeroIsCopiedInPlace) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  // Standard input closed as the scratch file is reopened to be copied in place.
+  struct FreeingInput : FaultyFile {
+    using FaultyFile::FaultyFile;
+    int fault(Step step) override {
+      if (step == Step::kReopen) ::close(STDIN_FILENO);
+      return FaultyFile::fault(step);
+    }
+  } file({{Step::kRename, EXDEV}});
+  const int input = dup(STDIN_FILENO);
+  const std::string err = writeScript({"a.jpg"}, &file);
+  dup2(input, STDIN_FILENO);
+  close(input);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
 TEST(RunStorePosixTest, LeavesNothingOpenOnceItGoes) {
   ScopedTempDir dir;
   const long open = openFiles();
