@@ -122,7 +122,7 @@ void sortFrom(NameRef* refs, size_t count, const char* arena, size_t depth, Name
       start[b] = next[b] = at;
       at += size[b];
     }
-    for (unsigned b = 0; b < 256; ++b) {
+    for (unsigned b = 0; b < 256; ++b) {  // every name swapped into its bucket, in place
       const size_t end = start[b] + size[b];
       while (next[b] < end) {
         NameRef item = refs[next[b]];
