@@ -42,6 +42,14 @@ TEST(ScratchFilePosixTest, OneNamedTakesTheFirstHiddenNameOfTheProcessThatIsFree
   for (int k = 2; k < 1000; ++k) writeFile(prefix + std::to_string(k) + ".tmp", "taken");
   EXPECT_FALSE(nameScratchFile(&last, &err));
   EXPECT_EQ(err, "File exists");
+  // Nor in a folder that went meanwhile.
+  ScratchFile orphan;
+  fs::create_directory("gone");
+  fs::current_path("gone");
+  ASSERT_TRUE(createScratchFile(false, &orphan, &err)) << err;
+  fs::remove(fs::current_path());
+  EXPECT_FALSE(nameScratchFile(&orphan, &err));
+  EXPECT_EQ(err, "No such file or directory");
 }
 
 TEST(ScratchFilePosixTest, AStopRemovesTheNameOfTheScratchFileNamedLastWhileItHasIt) {
