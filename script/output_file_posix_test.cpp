@@ -185,12 +185,27 @@ TEST(OutputFilePosixTest, ARewriteInPlaceGivenUpHalfWayIsPutBackIfReadableAndAFi
     {
       FaultyFile file({{Step::kCreate, EACCES}});
       std::string err;
-      ASSERT_TRUE(file.open("main.ani", 1, &err)) << err;
-      ASSERT_TRUE(file.write(fresh.data(), fresh.size(), &err)) << err;
+      ASSERT_TRUE(file.open("main.ani", 60, &err)) << err;
+      ASSERT_TRUE(file.write(fresh.data(), 50, &err)) << err;  // held back, in the room made
+      ASSERT_TRUE(file.write(fresh.data() + 50, 50, &err)) << err;
+      EXPECT_EQ(fs::file_size("main.ani"), fresh.size()) << "not written at once";
     }
     EXPECT_EQ(openFiles(), open) << mode;
     chmod("main.ani", 0600);
     EXPECT_EQ(readFile("main.ani"), left) << mode;
+  }
+}
+
+TEST(OutputFilePosixTest, AScriptOfTheLargestSizeHeldInMemoryTouchesTheOldOneOnlyAtItsClose) {
+  const uint64_t most = DiskOutputFile::kReadyMax;
+  for (const uint64_t size : {most, most + 1}) {
+    ScopedTempDir dir;
+    writeFile("main.ani", "old");
+    FaultyFile file({{Step::kCreate, EACCES}});
+    std::string err;
+    if (!file.open("main.ani", size, &err)) GTEST_SKIP() << "no room for the script: " << err;
+    ASSERT_TRUE(file.write("new", 3, &err)) << err;
+    EXPECT_EQ(readFile("main.ani"), size == most ? "old" : "new") << size;
   }
 }
 
