@@ -22,7 +22,10 @@ TEST(ScratchFilePosixTest, OneMovedIsOwnedByItsNewHolderAloneAndOneNeverOpenedCl
   ScratchFile second = std::move(first);
   EXPECT_FALSE(first.isOpen());
   EXPECT_EQ(readFile(name), "");  // still there, now the second's
-  second = ScratchFile();
+  ScratchFile third;
+  third = std::move(second);
+  EXPECT_EQ(third.name, name);
+  third = ScratchFile();
   EXPECT_EQ(readFile(name), "<missing>");
 }
 
