@@ -163,18 +163,6 @@ TEST(MkaniPosixTest, ASmallFolderTakesLittleMemory) {
 
 using Step = DiskOutputFile::Step;
 
-// The script's file on disk, that raises `signal` as it comes to `step`.
-struct StoppedFile : FaultyFile {
-  StoppedFile(int signal, Step step, bool inPlace)
-      : FaultyFile({{Step::kCreate, inPlace ? EACCES : 0}}), signal(signal), step(step) {}
-  int fault(Step now) override {
-    if (now == step) raise(signal);
-    return FaultyFile::fault(now);
-  }
-  int signal;
-  Step step;
-};
-
 TEST(MkaniPosixTest, AStopEndsTheRunLeavingTheOldScriptOrOnceARewriteInPlaceIsWhole) {
   ScopedTempDir dir;
   const std::string stopped = "mkani: stopped by a signal\n";
@@ -207,7 +195,10 @@ TEST(MkaniPosixTest, AStopEndsTheRunLeavingTheOldScriptOrOnceARewriteInPlaceIsWh
     if (child == 0) {
       dup2(open("err", O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
       if (c.ignored) std::signal(c.signal, SIG_IGN);
-      StoppedFile file(c.signal, c.step, c.inPlace);
+      FaultyFile file({{Step::kCreate, c.inPlace ? EACCES : 0}});
+      file.before = [&c](Step now) {
+        if (now == c.step) raise(c.signal);
+      };
       _exit(prepareProcess() && writeScript({"a.jpg"}, &file).empty() ? 0 : 9);
     }
     int status = 0;

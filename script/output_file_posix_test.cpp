@@ -214,7 +214,9 @@ TEST(OutputFilePosixTest, AFailedOpenLeavesNothingMadeOrOpenEvenBeforeItsFileGoe
   // A first script that finds no room in place, and a pipe standing where the script goes.
   for (const bool pipe : {false, true}) {
     ScopedTempDir dir;
-    if (pipe) ASSERT_EQ(mkfifo("main.ani", 0600), 0);
+    if (pipe) {
+      ASSERT_EQ(mkfifo("main.ani", 0600), 0);
+    }
     const long open = openFiles();
     FaultyFile file({{Step::kCreate, EACCES}, {Step::kRoom, ENOSPC}});
     std::string err;
@@ -227,14 +229,10 @@ TEST(OutputFilePosixTest, AFailedOpenLeavesNothingMadeOrOpenEvenBeforeItsFileGoe
 TEST(OutputFilePosixTest, AScratchFileReopenedAsDescriptorZeroIsCopiedInPlace) {
   ScopedTempDir dir;
   writeFile("main.ani", "old");
-  // Standard input closed as the scratch file is reopened to be copied in place.
-  struct FreeingInput : FaultyFile {
-    using FaultyFile::FaultyFile;
-    int fault(Step step) override {
-      if (step == Step::kReopen) ::close(STDIN_FILENO);
-      return FaultyFile::fault(step);
-    }
-  } file({{Step::kRename, EXDEV}});
+  FaultyFile file({{Step::kRename, EXDEV}});
+  file.before = [](Step step) {  // standard input closed as the scratch file is reopened
+    if (step == Step::kReopen) close(STDIN_FILENO);
+  };
   const int input = dup(STDIN_FILENO);
   const std::string err = writeScript({"a.jpg"}, &file);
   dup2(input, STDIN_FILENO);
@@ -270,17 +268,12 @@ TEST(OutputFilePosixTest, AFirstScriptPastTheFileSizeLimitIsNeverMadeAndOneThatF
     ScopedTempDir dir;
     const struct timespec never[2] = {{0, 0}, {0, 0}};
     utimensat(AT_FDCWD, ".", never, 0);  // so that any entry made or removed shows
-    struct Replacing : FaultyFile {
-      using FaultyFile::FaultyFile;
-      int fault(Step step) override {
-        if (step != Step::kRoom || !replaced) return FaultyFile::fault(step);
-        std::remove("main.ani");
-        writeFile("main.ani", "theirs");
-        return ENOSPC;
-      }
-      bool replaced;
-    } file({{Step::kCreate, EACCES}});
-    file.replaced = replaced;
+    FaultyFile file({{Step::kCreate, EACCES}, {Step::kRoom, replaced ? ENOSPC : 0}});
+    file.before = [replaced = replaced](Step step) {
+      if (step != Step::kRoom || !replaced) return;
+      std::remove("main.ani");
+      writeFile("main.ani", "theirs");
+    };
     const struct rlimit limited = {limit, was.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     const std::string err = writeScript({"a.jpg"}, &file);
@@ -323,22 +316,18 @@ TEST(OutputFilePosixTest, ARewriteInPlaceWaitsForAnotherRunHoldingTheScriptAlone
   }
 }
 
-// The script's file, whose new file is labelled as a security module (SELinux, Smack) labels
-// one at its creation: it carries user.note before the old file's is given to it.
-struct LabelledAtCreation : FaultyFile {
-  using FaultyFile::FaultyFile;
-  int fault(Step step) override {
-    if (step != Step::kListAttributes) return FaultyFile::fault(step);
-    // The scratch file is the one open descriptor in this folder that no name reaches.
-    for (const auto& link : fs::directory_iterator("/proc/self/fd")) {
-      std::error_code unreadable;
-      const fs::path target = fs::read_symlink(link.path(), unreadable);
-      if (target.parent_path() == fs::current_path() && target.filename() != "main.ani")
-        fsetxattr(std::stoi(link.path().filename().string()), "user.note", "label", 5, 0);
-    }
-    return FaultyFile::fault(step);
+// Labels the new file as a security module (SELinux, Smack) labels one at its creation: it
+// carries user.note before the old file's is given to it.
+void labelTheNewFile(Step step) {
+  if (step != Step::kListAttributes) return;
+  // The scratch file is the one open descriptor in this folder that no name reaches.
+  for (const auto& link : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code unreadable;
+    const fs::path target = fs::read_symlink(link.path(), unreadable);
+    if (target.parent_path() == fs::current_path() && target.filename() != "main.ani")
+      fsetxattr(std::stoi(link.path().filename().string()), "user.note", "label", 5, 0);
   }
-};
+}
 
 TEST(OutputFilePosixTest, WhatTheOldScriptsAttributesHoldStaysOrTheRewriteGoesInPlace) {
   // A user's attribute refused for want of room or of permission: only a security label may be
@@ -354,7 +343,8 @@ TEST(OutputFilePosixTest, WhatTheOldScriptsAttributesHoldStaysOrTheRewriteGoesIn
     if (setxattr("main.ani", "user.note", "kept", 4, 0) != 0 ||
         setxattr("main.ani", "user.empty", "", 0, 0) != 0)
       GTEST_SKIP() << "no user attributes on " << dir.path;
-    LabelledAtCreation file({{step, error}});
+    FaultyFile file({{step, error}});
+    file.before = labelTheNewFile;
     EXPECT_EQ(writeScript({"a.jpg"}, &file), "");
     EXPECT_EQ(file.inPlace(), error != 0) << static_cast<int>(step) << ", " << error;
     char note[8] = {};

@@ -188,6 +188,7 @@ struct FaultyFile : DiskOutputFile {
                       std::function<void(const std::string&)> notice = {})
       : DiskOutputFile(std::move(notice)), faults(std::move(faults)) {}
   int fault(Step step) override {
+    if (before) before(step);
     if (step == Step::kWrite) ++writes;
     // A code left by some earlier call, one that means "try again": the call made now must be
     // judged by what it returns.
@@ -198,6 +199,7 @@ struct FaultyFile : DiskOutputFile {
     return found->second;
   }
   std::map<Step, int> faults;
+  std::function<void(Step)> before;  // what the surroundings do as a step comes, if anything
   size_t writes = 0, writesBeforeFault = 0;
 };
 
