@@ -33,4 +33,24 @@ TEST(PlatformPosixTest, AWholeWriteTakesEveryByteUpToTheFileSizeLimitThenFails) 
   EXPECT_EQ(readFile("limited"), bytes.substr(0, 150));
 }
 
+TEST(PlatformPosixTest, RemovingAFileAnswersZeroThenTheReasonItIsGone) {
+  ScopedTempDir dir;
+  writeFile("gone", "x");
+  EXPECT_EQ(removeFile("gone"), 0);
+  EXPECT_EQ(removeFile("gone"), ENOENT);
+}
+
+TEST(PlatformPosixTest, AReadThatTheFileRefusesFailsWithItsReason) {
+  ScopedTempDir dir;
+  writeFile("write-only", "bytes");
+  const int fd = open("write-only", O_WRONLY);
+  char data[8];
+  size_t got = 0;
+  std::string err;
+  const bool read = readAt(fd, 0, data, sizeof data, &got, &err);
+  close(fd);
+  EXPECT_FALSE(read);
+  EXPECT_EQ(err, "Bad file descriptor");
+}
+
 }  // namespace mkani
