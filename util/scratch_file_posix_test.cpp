@@ -1,9 +1,12 @@
 // Scratch files on POSIX systems: who owns them, the names they take and lose.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <random>
 
 #include "test/test_util.h"
 #include "util/scratch_file.h"
@@ -76,6 +79,37 @@ TEST(ScratchFilePosixTest, AStopRemovesTheNameOfTheScratchFileNamedLastWhileItHa
   writeFile(name, "new");
   removeScratchOnStop();
   EXPECT_EQ(readFile(name), "new");
+}
+
+TEST(ScratchFilePosixTest, AStopAtAnyMomentOfNamingOneLeavesNoName) {
+  ScopedTempDir dir;
+  std::mt19937 random(7);
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  for (int stop = 0; stop < 100; ++stop) {
+    sigprocmask(SIG_BLOCK, &term, nullptr);  // till the child has its handler
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(SIGTERM, [](int) {
+        removeScratchOnStop();
+        _exit(2);
+      });
+      sigprocmask(SIG_UNBLOCK, &term, nullptr);
+      for (;;) {
+        std::string err;
+        ScratchFile file;
+        if (!createScratchFile(false, &file, &err) || !nameScratchFile(&file, &err)) _exit(9);
+      }
+    }
+    sigprocmask(SIG_UNBLOCK, &term, nullptr);
+    usleep(200 + random() % 2000);  // a moment of its own; many fall while a name is made
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+    ASSERT_EQ(entryCount(".mkani-"), 0) << "a name was left by stop " << stop;
+  }
 }
 
 }  // namespace mkani
