@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "test/test_util.h"
+#include "util/stops.h"
 
 namespace mkani {
 
@@ -387,6 +388,34 @@ TEST(OutputFilePosixTest, WithoutStatxAnAppendOnlyFolderIsStillRewrittenInPlace)
   std::system("chattr -a .");
 }
 
+TEST(OutputFilePosixTest, AFirstScriptInAnImmutableFolderIsRefusedWithTheReason) {
+  ScopedTempDir dir;
+  if (std::system("chattr +i . 2>/dev/null") != 0)
+    GTEST_SKIP() << "no immutable folders here: needs root and a file system with the flag";
+  FaultyFile file;
+  const std::string err = writeScript({"a.jpg"}, &file);
+  std::system("chattr -i .");
+  EXPECT_EQ(err, "cannot write main.ani: Operation not permitted");
+}
+
+TEST(OutputFilePosixTest, AFolderWhoseFlagsCannotBeReadAtAllIsRewrittenInPlace) {
+  ScopedTempDir dir;
+  writeFile("main.ani", "old");
+  FaultyFile file({{Step::kFolderFlags, ENOSYS}});  // statx refused, as in some containers
+  // Once the old script is open no descriptor is left for the folder, whose flags go unread.
+  const int lowest = open(".", O_RDONLY);
+  close(lowest);
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+  const struct rlimit one = {static_cast<rlim_t>(lowest) + 1, was.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one), 0);
+  const std::string err = writeScript({"a.jpg"}, &file);
+  setrlimit(RLIMIT_NOFILE, &was);
+  EXPECT_EQ(err, "");
+  EXPECT_TRUE(file.inPlace());
+  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+}
+
 TEST(OutputFilePosixTest, TheOldScriptIsTouchedAndStopsHeldOnlyOnceEveryNameIsReady) {
   for (const bool inPlace : {true, false}) {
     SCOPED_TRACE(inPlace ? "in place" : "whole");
@@ -404,6 +433,10 @@ TEST(OutputFilePosixTest, TheOldScriptIsTouchedAndStopsHeldOnlyOnceEveryNameIsRe
     EXPECT_TRUE(script.close(&err)) << err;
     EXPECT_EQ(readFile("main.ani"), expectedScript(names));
   }
+  // What the rewrites held they gave back once: a hold now holds.
+  holdStops();
+  EXPECT_TRUE(signalHeld(SIGTERM));
+  releaseStops();
 }
 
 }  // namespace mkani
