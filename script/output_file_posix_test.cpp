@@ -227,15 +227,26 @@ TEST(OutputFilePosixTest, AFailedOpenLeavesNothingMadeOrOpenEvenBeforeItsFileGoe
   }
 }
 
-TEST(OutputFilePosixTest, AScratchFileReopenedAsDescriptorZeroIsCopiedInPlace) {
+TEST(OutputFilePosixTest, DescriptorZeroServesTheOldScriptOrAReopenedScratchFileAsAnyOther) {
   ScopedTempDir dir;
+  const int input = dup(STDIN_FILENO);
+  // Standard input closed as the run starts: the old script is opened as descriptor 0, and
+  // closed once replaced.
   writeFile("main.ani", "old");
-  FaultyFile file({{Step::kRename, EXDEV}});
-  file.before = [](Step step) {  // standard input closed as the scratch file is reopened
+  {
+    FaultyFile whole;
+    close(STDIN_FILENO);
+    EXPECT_EQ(writeScript({"a.jpg"}, &whole), "");
+  }
+  EXPECT_EQ(fcntl(STDIN_FILENO, F_GETFD), -1) << "the old script was left open";
+  dup2(input, STDIN_FILENO);
+  // Closed as the scratch file is reopened to be copied in place, which takes 0.
+  writeFile("main.ani", "old");
+  FaultyFile copied({{Step::kRename, EXDEV}});
+  copied.before = [](Step step) {
     if (step == Step::kReopen) close(STDIN_FILENO);
   };
-  const int input = dup(STDIN_FILENO);
-  const std::string err = writeScript({"a.jpg"}, &file);
+  const std::string err = writeScript({"a.jpg"}, &copied);
   dup2(input, STDIN_FILENO);
   close(input);
   EXPECT_EQ(err, "");
