@@ -239,7 +239,8 @@ struct Place {
 };
 
 const Place kPlaces[] = {
-    {"FatCard", "fuse fusefat && command -v mkfs.vfat", "fat -C fat.img 8192 && mk && go"},
+    // A small card is FAT16, a larger one FAT32.
+    {"Fat16Card", "fuse fusefat && command -v mkfs.vfat", "fat -F 16 -C fat.img 9000 && mk && go"},
     {"Fat32Card", "fuse fusefat && command -v mkfs.vfat", "fat -F 32 -C fat.img 40000 && mk && go"},
     {"FirstScriptOnAFat32Card", "fuse fusefat && command -v mkfs.vfat",
      "fat -F 32 -C fat.img 40000 && cd p && touch a.jpg && " MKANI_EXE " && cmp main.ani ../want"},
@@ -258,8 +259,9 @@ const Place kPlaces[] = {
     {"FullBtrfsDisk", "root && command -v mkfs.btrfs",
      "truncate -s 200M x.img && mkfs.btrfs -q x.img && mkdir p && mount -o loop x.img p && mk && "
      "many && fill urandom && full && cmp main.ani /dev/zero 2>&1 | grep -q EOF"},
-    {"FullFatCard", "fuse fusefat && command -v mkfs.vfat",
-     "fat -C fat.img 8192 && mk && rm main.ani && head -c 30000 /dev/zero >main.ani && fill zero "
+    {"FullFat16Card", "fuse fusefat && command -v mkfs.vfat",
+     "fat -F 16 -C fat.img 9000 && mk && rm main.ani && head -c 30000 /dev/zero >main.ani && fill "
+     "zero "
      "&& go"},
     {"NasShareRefusingOwnersAndModes", "fuse bindfs",
      "mk && chown 9 main.ani && cd .. && bindfs --chown-deny --chmod-deny p p && cd p && go"},
