@@ -260,9 +260,8 @@ const Place kPlaces[] = {
      "truncate -s 200M x.img && mkfs.btrfs -q x.img && mkdir p && mount -o loop x.img p && mk && "
      "many && fill urandom && full && cmp main.ani /dev/zero 2>&1 | grep -q EOF"},
     {"FullFat16Card", "fuse fusefat && command -v mkfs.vfat",
-     "fat -F 16 -C fat.img 9000 && mk && rm main.ani && head -c 30000 /dev/zero >main.ani && fill "
-     "zero "
-     "&& go"},
+     "fat -F 16 -C fat.img 9000 && mk && rm main.ani && head -c 30000 /dev/zero >main.ani && "
+     "fill zero && go"},
     {"NasShareRefusingOwnersAndModes", "fuse bindfs",
      "mk && chown 9 main.ani && cd .. && bindfs --chown-deny --chmod-deny p p && cd p && go"},
     {"StickySharedFolder", "root", "mk && chmod 666 main.ani && chmod 1777 . && AS=$nobody go"},
