@@ -19,10 +19,11 @@ bool fitsOnPictureLine(std::string_view name);
 uint64_t scriptSize(uint64_t count, uint64_t nameBytes);
 
 // Writes main.ani: the header and sound line, one line per picture, then the index list, the
-// string list and the trailer, every line ended by CR LF. Buffered; after the first failure
-// every call fails with the same reason and nothing more is written. The new script takes the
-// place of the old one only once it is whole; one never closed is the file's to discard (the
-// file on disk does so when it goes).
+// string list and the trailer, every line ended by CR LF. The calls come in that order: open,
+// writePicture for each picture, finish, close. Buffered; after the first failure every call
+// fails with the same reason and nothing more is written. The new script takes the place of
+// the old one only once it is whole; one never closed is the file's to discard (the file on
+// disk does so when it goes).
 class ScriptWriter {
  public:
   static constexpr const char* kFileName = "main.ani";
