@@ -4,7 +4,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 #include "test/test_util.h"
 #include "util/platform.h"
@@ -31,6 +33,33 @@ TEST(PlatformPosixTest, AWholeWriteTakesEveryByteUpToTheFileSizeLimitThenFails) 
   EXPECT_EQ(err, "File too large");
   EXPECT_EQ(lastError(), static_cast<unsigned long>(EFBIG));
   EXPECT_EQ(readFile("limited"), bytes.substr(0, 150));
+}
+
+TEST(PlatformPosixTest, AWholeWriteCutShortByASignalGoesOnWhereItStopped) {
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  struct sigaction was, onSignal = {};
+  onSignal.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &onSignal, &was);
+  std::string bytes;
+  for (int k = 0; k < (1 << 20); ++k) bytes += static_cast<char>(k % 251);
+  std::string read;
+  const pthread_t writer = pthread_self();
+  std::thread reader([&] {
+    // The pipe is full and the write waits: a signal cuts it short.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pthread_kill(writer, SIGUSR1);
+    char piece[4096];
+    for (ssize_t got; (got = ::read(pipeEnds[0], piece, sizeof piece)) > 0;)
+      read.append(piece, got);
+  });
+  std::string err;
+  EXPECT_TRUE(writeAll(pipeEnds[1], bytes.data(), bytes.size(), &err)) << err;
+  close(pipeEnds[1]);
+  reader.join();
+  close(pipeEnds[0]);
+  sigaction(SIGUSR1, &was, nullptr);
+  EXPECT_EQ(read, bytes);
 }
 
 TEST(PlatformPosixTest, RemovingAFileAnswersZeroThenTheReasonItIsGone) {
