@@ -156,7 +156,7 @@ bool DiskOutputFile::examine(std::string* err) {
     return false;
   }
   if (old != -1) kept_ = Kept{static_cast<int>(st.st_mode & kModeBits), st.st_uid, st.st_gid};
-  renameRefused_ = keepsEveryName(fault(Step::kFolderFlags));
+  if (keepsEveryName(fault(Step::kFolderFlags))) renameRefused_ = true;
   return true;
 }
 
