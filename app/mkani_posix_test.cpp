@@ -150,17 +150,6 @@ TEST_P(HostileSurroundings, EndTheRunInOneLineAndStatusTwoOrAreOvercome) {
 INSTANTIATE_TEST_SUITE_P(Turns, HostileSurroundings, testing::ValuesIn(kHostile),
                          [](const testing::TestParamInfo<Hostile>& info) { return info.param.id; });
 
-TEST(MkaniPosixTest, ASmallFolderTakesLittleMemory) {
-#if defined(MKANI_SANITIZE)
-  GTEST_SKIP() << "the sanitizers' runtime needs more address space than this";
-#endif
-  ScopedTempDir dir;
-  writeFile("a.jpg");
-  writeFile("b.jpg");
-  EXPECT_EQ(runToolAfter("ulimit -v 8000"), "0||");
-  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg", "b.jpg"}));
-}
-
 using Step = DiskOutputFile::Step;
 
 TEST(MkaniPosixTest, AStopEndsTheRunLeavingTheOldScriptOrOnceARewriteInPlaceIsWhole) {
