@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -227,30 +228,39 @@ TEST(OutputFilePosixTest, AFailedOpenLeavesNothingMadeOrOpenEvenBeforeItsFileGoe
   }
 }
 
-TEST(OutputFilePosixTest, DescriptorZeroServesTheOldScriptOrAReopenedScratchFileAsAnyOther) {
-  ScopedTempDir dir;
-  const int input = dup(STDIN_FILENO);
-  // Standard input closed as the run starts: the old script is opened as descriptor 0, and
-  // closed once replaced.
-  writeFile("main.ani", "old");
-  {
-    FaultyFile whole;
-    close(STDIN_FILENO);
-    EXPECT_EQ(writeScript({"a.jpg"}, &whole), "");
-  }
-  EXPECT_EQ(fcntl(STDIN_FILENO, F_GETFD), -1) << "the old script was left open";
-  dup2(input, STDIN_FILENO);
-  // Closed as the scratch file is reopened to be copied in place, which takes 0.
-  writeFile("main.ani", "old");
-  FaultyFile copied({{Step::kRename, EXDEV}});
-  copied.before = [](Step step) {
-    if (step == Step::kReopen) close(STDIN_FILENO);
+TEST(OutputFilePosixTest, DescriptorZeroServesAsAnyOtherAndIsGivenBack) {
+  // Standard input closed as the run starts (at no step) or at a step: descriptor 0 goes to the
+  // old script, to the folder whose flags are read without statx, or to the scratch file
+  // reopened to be copied in place, and is closed by the end.
+  const struct {
+    bool old;
+    std::map<Step, int> faults;
+    std::optional<Step> closing;
+  } cases[] = {
+      {true, {}, std::nullopt},
+      {false, {{Step::kFolderFlags, ENOSYS}}, std::nullopt},
+      {true, {{Step::kRename, EXDEV}}, Step::kReopen},
   };
-  const std::string err = writeScript({"a.jpg"}, &copied);
-  dup2(input, STDIN_FILENO);
+  const int input = dup(STDIN_FILENO);
+  for (const auto& c : cases) {
+    ScopedTempDir dir;
+    if (c.old) writeFile("main.ani", "old");
+    std::string err;
+    {
+      FaultyFile file(c.faults);
+      file.before = [&c](Step step) {
+        if (step == c.closing) close(STDIN_FILENO);
+      };
+      if (!c.closing) close(STDIN_FILENO);
+      err = writeScript({"a.jpg"}, &file);
+    }
+    const bool closed = fcntl(STDIN_FILENO, F_GETFD) == -1;
+    dup2(input, STDIN_FILENO);
+    EXPECT_EQ(err, "");
+    EXPECT_TRUE(closed) << "descriptor 0 was left open";
+    EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
+  }
   close(input);
-  EXPECT_EQ(err, "");
-  EXPECT_EQ(readFile("main.ani"), expectedScript({"a.jpg"}));
 }
 
 TEST(RunStorePosixTest, LeavesNothingOpenOnceItGoes) {
