@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -272,6 +273,30 @@ TEST(RunStorePosixTest, LeavesNothingOpenOnceItGoes) {
     ASSERT_TRUE(runs.create(&err)) << err;
   }
   EXPECT_EQ(openFiles(), open);
+}
+
+TEST(OutputFilePosixTest, AFirstScriptIsBegunInPlaceOnlyWhereTheFolderHasRoomForItToTheByte) {
+  ScopedTempDir dir;
+  fs::create_directory("d");
+  if (std::system("mount -t tmpfs -o size=64k t d 2>/dev/null") != 0)
+    GTEST_SKIP() << "needs root to mount a small file system";
+  fs::current_path("d");
+  struct statvfs st;
+  ASSERT_EQ(statvfs(".", &st), 0);
+  const uint64_t room = uint64_t{st.f_bavail} * st.f_frsize;
+  // One byte past the room, it is refused before it is made; within it, the room is asked for.
+  const std::pair<uint64_t, std::string> cases[] = {
+      {room + 1, "No space left on device"},
+      {room, "Input/output error"},
+  };
+  for (const auto& [size, reason] : cases) {
+    FaultyFile file({{Step::kCreate, EACCES}, {Step::kRoom, EIO}});
+    std::string err;
+    EXPECT_FALSE(file.open("main.ani", size, &err));
+    EXPECT_EQ(err, reason) << size;
+  }
+  fs::current_path("..");
+  std::system("umount d");
 }
 
 TEST(OutputFilePosixTest, AFirstScriptPastTheFileSizeLimitIsNeverMadeAndOneThatFailsIsRemoved) {
